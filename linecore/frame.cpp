@@ -1,0 +1,186 @@
+#include "linecore/frame.h"
+
+#include "linecore/transform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+const char* program_name = "linecore";
+
+ssize_t read_standard_input(void* buffer, std::size_t size)
+{
+    return ::read(STDIN_FILENO, buffer, size);
+}
+
+ssize_t write_standard_output(const void* buffer, std::size_t size)
+{
+    return ::write(STDOUT_FILENO, buffer, size);
+}
+
+read_function input_read = read_standard_input;
+write_function output_write = write_standard_output;
+
+// Large enough that reading a file takes few system calls.
+char input_buffer[128 * 1024];
+std::size_t input_begin = 0;
+std::size_t input_end = 0;
+bool input_exhausted = false;
+int input_error = 0;
+
+// The size of a pipe: larger writes into a pipe only wait longer.
+char output_buffer[64 * 1024];
+std::size_t output_used = 0;
+
+void report(const char* what, int error)
+{
+    std::fprintf(stderr, "%s: %s: %s\n", program_name, what, std::strerror(error));
+}
+
+[[noreturn]] void fail_write(int error)
+{
+    report("write error", error);
+    std::exit(1);
+}
+
+void write_all(const char* bytes, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = output_write(bytes, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail_write(errno);
+        }
+        if (written == 0) {
+            fail_write(EIO);
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+void flush_output()
+{
+    write_all(output_buffer, output_used);
+    output_used = 0;
+}
+
+// Refills the input buffer; false at the end of input or on error.
+bool fill_input(read_status& status)
+{
+    if (input_exhausted) {
+        status = read_status::end;
+        return false;
+    }
+    ssize_t got = 0;
+    do {
+        got = input_read(input_buffer, sizeof input_buffer);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        input_error = errno;
+        status = read_status::error;
+        return false;
+    }
+    if (got == 0) {
+        input_exhausted = true;
+        status = read_status::end;
+        return false;
+    }
+    input_begin = 0;
+    input_end = static_cast<std::size_t>(got);
+    return true;
+}
+
+} // namespace
+
+std::int32_t read_key(int argc, char** argv)
+{
+    if (argc != 2) {
+        static const char usage[] = "Usage error: Please put in key\n";
+        std::fwrite(usage, 1, sizeof usage - 1, stderr);
+        std::exit(1);
+    }
+    const char* slash = std::strrchr(argv[0], '/');
+    program_name = slash != nullptr ? slash + 1 : argv[0];
+    // glibc's atoi is (int) strtol: the same key for every text, without
+    // the undefined behaviour atoi has for numbers beyond int.
+    return static_cast<std::int32_t>(std::strtol(argv[1], nullptr, 10));
+}
+
+read_status read_line(std::string& line)
+{
+    line.clear();
+    bool seen_any = false;
+    for (;;) {
+        if (input_begin == input_end) {
+            read_status status = read_status::end;
+            if (!fill_input(status)) {
+                // A last line without a newline still counts.
+                return seen_any && status == read_status::end ? read_status::line : status;
+            }
+        }
+        seen_any = true;
+        const char* start = input_buffer + input_begin;
+        const std::size_t available = input_end - input_begin;
+        const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
+        const std::size_t length = newline != nullptr ? static_cast<std::size_t>(newline - start) : available;
+        const std::size_t kept = std::min(length, block_size - std::min(line.size(), block_size));
+        line.append(start, kept);
+        input_begin += length;
+        if (newline != nullptr) {
+            ++input_begin;
+            return read_status::line;
+        }
+    }
+}
+
+void write_text_line(const std::string& output_block)
+{
+    const auto* zero = static_cast<const char*>(std::memchr(output_block.data(), '\0', block_size));
+    const std::size_t length = zero != nullptr ? static_cast<std::size_t>(zero - output_block.data()) : block_size;
+    if (sizeof output_buffer - output_used < length + 1) {
+        flush_output();
+    }
+    std::memcpy(output_buffer + output_used, output_block.data(), length);
+    output_used += length;
+    output_buffer[output_used++] = '\n';
+}
+
+void write_full_block(const std::string& output_block)
+{
+    if (output_used > 0) {
+        flush_output();
+    }
+    char record[block_size + 1];
+    std::memcpy(record, output_block.data(), block_size);
+    record[block_size] = '\n';
+    write_all(record, sizeof record);
+}
+
+int finish_run(read_status last_read)
+{
+    flush_output();
+    if (last_read == read_status::error) {
+        report("read error", input_error);
+        return 1;
+    }
+    return 0;
+}
+
+void use_io(read_function reader, write_function writer)
+{
+    input_read = reader;
+    output_write = writer;
+    input_begin = 0;
+    input_end = 0;
+    input_exhausted = false;
+    input_error = 0;
+    output_used = 0;
+}

@@ -1,0 +1,21 @@
+// fixseal: seals every line with the same key block and writes text lines.
+#include "linecore/frame.h"
+#include "linecore/transform.h"
+
+#include <cstdint>
+#include <string>
+
+int main(int argc, char** argv)
+{
+    const std::int32_t key = read_key(argc, argv);
+    std::string key_block;
+    std::string output_block;
+    return for_each_line([&](std::string& line, std::uint64_t line_index) {
+        pad_line(line);
+        if (line_index == 0) {
+            key_block = make_key_block(key);
+        }
+        combine_block(line, key_block, output_block);
+        write_text_line(output_block);
+    });
+}
