@@ -26,8 +26,11 @@ ssize_t write_standard_output(const void* buffer, std::size_t size)
 read_function input_read = read_standard_input;
 write_function output_write = write_standard_output;
 
-// Large enough that reading a file takes few system calls.
-char input_buffer[128 * 1024];
+// Large enough that reading a file takes few system calls, with a block's
+// worth of slack past the end so that a line's first block can always be
+// copied whole.
+constexpr std::size_t input_capacity = 128 * 1024;
+char input_buffer[input_capacity + block_size];
 std::size_t input_begin = 0;
 std::size_t input_end = 0;
 bool input_exhausted = false;
@@ -81,7 +84,7 @@ bool fill_input(read_status& status)
     }
     ssize_t got = 0;
     do {
-        got = input_read(input_buffer, sizeof input_buffer);
+        got = input_read(input_buffer, input_capacity);
     } while (got < 0 && errno == EINTR);
     if (got < 0) {
         input_error = errno;
@@ -116,6 +119,19 @@ std::int32_t read_key(int argc, char** argv)
 
 read_status read_line(std::string& line)
 {
+    // Most lines lie whole in the buffer: one search and one copy.
+    const char* start = input_buffer + input_begin;
+    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', input_end - input_begin));
+    if (newline != nullptr) {
+        const auto length = static_cast<std::size_t>(newline - start);
+        // A copy of fixed size is a few vector moves; one of the line's
+        // own length costs several times that on short lines.
+        line.resize(block_size);
+        std::memcpy(line.data(), start, block_size);
+        line.resize(std::min(length, block_size));
+        input_begin += length + 1;
+        return read_status::line;
+    }
     line.clear();
     bool seen_any = false;
     for (;;) {
@@ -143,14 +159,26 @@ read_status read_line(std::string& line)
 
 void write_text_line(const std::string& output_block)
 {
-    const auto* zero = static_cast<const char*>(std::memchr(output_block.data(), '\0', block_size));
-    const std::size_t length = zero != nullptr ? static_cast<std::size_t>(zero - output_block.data()) : block_size;
-    if (sizeof output_buffer - output_used < length + 1) {
+    // Zero bytes are rare: one fixed-size test of the whole block, and a
+    // search only when it finds one.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(output_block.data());
+    unsigned char smallest = 0xFF;
+    for (std::size_t j = 0; j < block_size; ++j) {
+        smallest = std::min(smallest, bytes[j]);
+    }
+    std::size_t length = block_size;
+    if (smallest == 0) {
+        length = static_cast<std::size_t>(
+            static_cast<const char*>(std::memchr(output_block.data(), '\0', block_size)) - output_block.data());
+    }
+    if (sizeof output_buffer - output_used < block_size + 1) {
         flush_output();
     }
-    std::memcpy(output_buffer + output_used, output_block.data(), length);
-    output_used += length;
-    output_buffer[output_used++] = '\n';
+    // The whole block is copied, a fixed size, and the newline put where
+    // the line ends.
+    std::memcpy(output_buffer + output_used, output_block.data(), block_size);
+    output_buffer[output_used + length] = '\n';
+    output_used += length + 1;
 }
 
 void write_full_block(const std::string& output_block)
