@@ -72,7 +72,8 @@ inline std::string reference_output(reference_program program, std::int32_t key,
         }
         std::string sealed;
         for (int j = 0; j < 128; ++j) {
-            sealed.push_back(static_cast<char>(reference_combine(static_cast<unsigned char>(line[j]), static_cast<unsigned char>(block[j]))));
+            sealed.push_back(static_cast<char>(
+                reference_combine(static_cast<unsigned char>(line[j]), static_cast<unsigned char>(block[j]))));
         }
         if (program != reference_program::stepopen) {
             sealed.resize(sealed.find('\0') == std::string::npos ? 128 : sealed.find('\0'));

@@ -38,9 +38,8 @@ TEST(CombineByte, TellingValues)
 {
     // XOR value v against a zero block byte, and the results of the table.
     const std::pair<unsigned char, unsigned char> table[] = {
-        {0x00, 33}, {0x01, 34}, {0x5D, 126}, {0x5E, 33},   {0x7F, 66},
-        {0x80, 0xFF}, {0x81, 0x00}, {0xA0, 0x1F}, {0xDF, 0x00}, {0xFF, 0x20},
-        {0xA2, '!'}, {0xE9, '\n'},
+        {0x00, 33},   {0x01, 34},   {0x5D, 126},  {0x5E, 33},   {0x7F, 66},  {0x80, 0xFF},
+        {0x81, 0x00}, {0xA0, 0x1F}, {0xDF, 0x00}, {0xFF, 0x20}, {0xA2, '!'}, {0xE9, '\n'},
     };
     for (const auto& [v, result] : table) {
         EXPECT_EQ(combine_byte(v, 0), result) << "v " << int{v};
