@@ -27,7 +27,8 @@ int main(int argc, char** argv)
         return 2;
     }
     clock_gettime(CLOCK_MONOTONIC, &end);
-    const double seconds = static_cast<double>(end.tv_sec - start.tv_sec) + static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9;
+    const double seconds =
+        static_cast<double>(end.tv_sec - start.tv_sec) + static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9;
     std::printf("%.6f %ld\n", seconds, usage.ru_maxrss);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 2;
 }

@@ -29,7 +29,7 @@ write_function output_write = write_standard_output;
 // Large enough that reading a file takes few system calls, with a block's
 // worth of slack past the end so that a line's first block can always be
 // copied whole.
-constexpr std::size_t input_capacity = 128 * 1024;
+constexpr std::size_t input_capacity = std::size_t{128} * 1024;
 char input_buffer[input_capacity + block_size];
 std::size_t input_begin = 0;
 std::size_t input_end = 0;
@@ -132,6 +132,8 @@ read_status read_line(std::string& line)
         input_begin += length + 1;
         return read_status::line;
     }
+    // The line runs on past the buffer: keep its first block, skip the
+    // rest, and refill until its newline or the end of input.
     line.clear();
     bool seen_any = false;
     for (;;) {
@@ -143,9 +145,9 @@ read_status read_line(std::string& line)
             }
         }
         seen_any = true;
-        const char* start = input_buffer + input_begin;
+        start = input_buffer + input_begin;
         const std::size_t available = input_end - input_begin;
-        const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
+        newline = static_cast<const char*>(std::memchr(start, '\n', available));
         const std::size_t length = newline != nullptr ? static_cast<std::size_t>(newline - start) : available;
         const std::size_t kept = std::min(length, block_size - std::min(line.size(), block_size));
         line.append(start, kept);
@@ -168,8 +170,8 @@ void write_text_line(const std::string& output_block)
     }
     std::size_t length = block_size;
     if (smallest == 0) {
-        length = static_cast<std::size_t>(
-            static_cast<const char*>(std::memchr(output_block.data(), '\0', block_size)) - output_block.data());
+        length = static_cast<std::size_t>(static_cast<const char*>(std::memchr(output_block.data(), '\0', block_size)) -
+                                          output_block.data());
     }
     if (sizeof output_buffer - output_used < block_size + 1) {
         flush_output();

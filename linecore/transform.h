@@ -27,6 +27,8 @@ constexpr unsigned char combine_byte(unsigned char p, unsigned char k)
     const auto v = static_cast<unsigned char>(p ^ k);
     const auto s = static_cast<signed char>(v);
     const unsigned char fold_down = s > 93 ? 94 : 0;
+    // The conversion wraps bytes from 0x80 up to negative values.
+    // cppcheck-suppress knownConditionTrueFalse
     const unsigned char fold_up = s < -93 ? 94 : 0;
     return static_cast<unsigned char>(v + 33 - fold_down + fold_up);
 }
