@@ -5,7 +5,7 @@
 # of this machine, and over two ssh hosts, played by a private sshd on the
 # loopback address with the programs on its PATH. Exits 77 (a skip) where
 # parallel is not installed; the hosts are skipped where sshd or rsync is
-# not.
+# not, unless LINECORE_REQUIRE_HOSTS is set, as CI sets it.
 set -euo pipefail
 command -v parallel >/dev/null || { echo "parallel is not installed"; exit 77; }
 make_corpus=$1
@@ -56,6 +56,10 @@ CONFIG
   [ -n "$hosts" ] || echo "sshd did not come up: hosts skipped"
 else
   echo "no sshd or rsync: hosts skipped"
+fi
+if [ -z "$hosts" ] && [ -n "${LINECORE_REQUIRE_HOSTS:-}" ]; then
+  echo "FAIL: the two-host recipe could not be checked"
+  exit 1
 fi
 
 status=0
