@@ -75,12 +75,11 @@ void flush_output()
     output_used = 0;
 }
 
-// Refills the input buffer; false at the end of input or on error.
-bool fill_input(read_status& status)
+// Refills the input buffer: read_status::line when bytes arrived.
+read_status fill_input()
 {
     if (input_exhausted) {
-        status = read_status::end;
-        return false;
+        return read_status::end;
     }
     ssize_t got = 0;
     do {
@@ -88,17 +87,15 @@ bool fill_input(read_status& status)
     } while (got < 0 && errno == EINTR);
     if (got < 0) {
         input_error = errno;
-        status = read_status::error;
-        return false;
+        return read_status::error;
     }
     if (got == 0) {
         input_exhausted = true;
-        status = read_status::end;
-        return false;
+        return read_status::end;
     }
     input_begin = 0;
     input_end = static_cast<std::size_t>(got);
-    return true;
+    return read_status::line;
 }
 
 } // namespace
@@ -138,8 +135,8 @@ read_status read_line(std::string& line)
     bool seen_any = false;
     for (;;) {
         if (input_begin == input_end) {
-            read_status status = read_status::end;
-            if (!fill_input(status)) {
+            const read_status status = fill_input();
+            if (status != read_status::line) {
                 // A last line without a newline still counts.
                 return seen_any && status == read_status::end ? read_status::line : status;
             }
