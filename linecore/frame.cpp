@@ -129,30 +129,27 @@ read_status read_line(std::string& line)
         input_begin += length + 1;
         return read_status::line;
     }
-    // The line runs on past the buffer: keep its first block, skip the
-    // rest, and refill until its newline or the end of input.
+    // No newline in what the buffer holds: keep the line's first block,
+    // skip the rest, and refill until its newline or the end of input.
     line.clear();
-    bool seen_any = false;
+    bool seen_any = input_begin < input_end;
     for (;;) {
-        if (input_begin == input_end) {
-            const read_status status = fill_input();
-            if (status != read_status::line) {
-                // A last line without a newline still counts.
-                return seen_any && status == read_status::end ? read_status::line : status;
-            }
-        }
-        seen_any = true;
-        start = input_buffer + input_begin;
-        const std::size_t available = input_end - input_begin;
-        newline = static_cast<const char*>(std::memchr(start, '\n', available));
-        const std::size_t length = newline != nullptr ? static_cast<std::size_t>(newline - start) : available;
-        const std::size_t kept = std::min(length, block_size - std::min(line.size(), block_size));
-        line.append(start, kept);
+        const std::size_t length =
+            newline != nullptr ? static_cast<std::size_t>(newline - start) : input_end - input_begin;
+        line.append(start, std::min(length, block_size - line.size()));
         input_begin += length;
         if (newline != nullptr) {
             ++input_begin;
             return read_status::line;
         }
+        const read_status status = fill_input();
+        if (status != read_status::line) {
+            // A last line without a newline still counts.
+            return seen_any && status == read_status::end ? read_status::line : status;
+        }
+        seen_any = true;
+        start = input_buffer + input_begin;
+        newline = static_cast<const char*>(std::memchr(start, '\n', input_end - input_begin));
     }
 }
 
