@@ -4,6 +4,7 @@
 #ifndef TESTS_REFERENCE_H
 #define TESTS_REFERENCE_H
 
+#include <algorithm>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -57,28 +58,35 @@ inline unsigned char reference_combine(unsigned char p, unsigned char k)
 
 enum class reference_program { stepseal, stepopen, fixseal };
 
+// What a program writes for line number n, given the key block.
+inline std::string reference_line(reference_program program, const std::string& key_block, std::uint64_t n,
+                                  std::string line)
+{
+    line.resize(std::max<std::size_t>(line.size(), 128), '0');
+    std::string block = key_block;
+    if (program != reference_program::fixseal) {
+        block[127] = static_cast<char>((static_cast<unsigned char>(block[127]) + n) % 256);
+    }
+    std::string sealed;
+    for (int j = 0; j < 128; ++j) {
+        sealed.push_back(static_cast<char>(
+            reference_combine(static_cast<unsigned char>(line[j]), static_cast<unsigned char>(block[j]))));
+    }
+    if (program != reference_program::stepopen) {
+        sealed.resize(sealed.find('\0') == std::string::npos ? 128 : sealed.find('\0'));
+    }
+    return sealed + '\n';
+}
+
 // The whole output of a program for the given key and input.
 inline std::string reference_output(reference_program program, std::int32_t key, const std::string& input)
 {
     const std::string key_block = reference_key_block(key);
     std::istringstream lines(input);
-    std::string line;
     std::string out;
-    for (unsigned n = 0; std::getline(lines, line); ++n) {
-        line.resize(std::max<std::size_t>(line.size(), 128), '0');
-        std::string block = key_block;
-        if (program != reference_program::fixseal) {
-            block[127] = static_cast<char>((static_cast<unsigned char>(block[127]) + n) % 256);
-        }
-        std::string sealed;
-        for (int j = 0; j < 128; ++j) {
-            sealed.push_back(static_cast<char>(
-                reference_combine(static_cast<unsigned char>(line[j]), static_cast<unsigned char>(block[j]))));
-        }
-        if (program != reference_program::stepopen) {
-            sealed.resize(sealed.find('\0') == std::string::npos ? 128 : sealed.find('\0'));
-        }
-        out += sealed + '\n';
+    std::uint64_t n = 0;
+    for (std::string line; std::getline(lines, line); ++n) {
+        out += reference_line(program, key_block, n, line);
     }
     return out;
 }
