@@ -3,42 +3,91 @@
 #include "linecore/transform.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 const char* program_name = "linecore";
 
+// A parent may hand down a descriptor with O_NONBLOCK set. Its flags are
+// shared with other processes, so they stay as they are, and a call that
+// would block waits for the descriptor instead. False when poll fails.
+bool wait_until_ready(int descriptor, short events)
+{
+    pollfd ready{descriptor, events, 0};
+    return poll(&ready, 1, -1) >= 0 || errno == EINTR;
+}
+
+bool would_block(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
 ssize_t read_standard_input(void* buffer, std::size_t size)
 {
-    return ::read(STDIN_FILENO, buffer, size);
+    for (;;) {
+        const ssize_t got = ::read(STDIN_FILENO, buffer, size);
+        if (got >= 0 || !would_block(errno) || !wait_until_ready(STDIN_FILENO, POLLIN)) {
+            return got;
+        }
+    }
 }
 
 ssize_t write_standard_output(const void* buffer, std::size_t size)
 {
-    return ::write(STDOUT_FILENO, buffer, size);
+    for (;;) {
+        const ssize_t written = ::write(STDOUT_FILENO, buffer, size);
+        if (written >= 0 || !would_block(errno) || !wait_until_ready(STDOUT_FILENO, POLLOUT)) {
+            return written;
+        }
+    }
+}
+
+int close_standard_output()
+{
+    return ::close(STDOUT_FILENO);
+}
+
+bool standard_input_may_wait() noexcept
+{
+    struct stat input {};
+    return fstat(STDIN_FILENO, &input) != 0 || !S_ISREG(input.st_mode);
 }
 
 read_function input_read = read_standard_input;
 write_function output_write = write_standard_output;
+close_function output_close = close_standard_output;
 
-// Large enough that reading a file takes few system calls, with a block's
-// worth of slack past the end so that a line's first block can always be
-// copied whole.
+// Large enough that reading a file takes few system calls. A line's first
+// block is copied whole from wherever the line starts in the data, so the
+// buffer holds a block more than is ever read into it.
 constexpr std::size_t input_capacity = std::size_t{128} * 1024;
 char input_buffer[input_capacity + block_size];
 std::size_t input_begin = 0;
 std::size_t input_end = 0;
-bool input_exhausted = false;
+// A read of a regular file never waits for more input to arrive, so
+// output may gather until the buffer is full; any other input may wait,
+// and what is computed is written out before each read of it.
+bool input_may_wait = standard_input_may_wait();
+// Once the input has ended or failed it stays so: a terminal gives more
+// after Ctrl-D, and a socket may give 0 after its error.
+bool input_over = false;
 int input_error = 0;
 
-// The size of a pipe: larger writes into a pipe only wait longer.
-char output_buffer[64 * 1024];
+char output_buffer[output_buffer_size];
 std::size_t output_used = 0;
+
+void report(const char* what)
+{
+    std::fprintf(stderr, "%s: %s\n", program_name, what);
+}
 
 void report(const char* what, int error)
 {
@@ -75,30 +124,39 @@ void flush_output()
     output_used = 0;
 }
 
-// Refills the input buffer: read_status::line when bytes arrived.
-read_status fill_input()
+// Refills the input buffer; false once the input is over.
+bool fill_input()
 {
-    if (input_exhausted) {
-        return read_status::end;
+    if (input_over) {
+        return false;
+    }
+    if (input_may_wait) {
+        flush_output();
     }
     ssize_t got = 0;
     do {
         got = input_read(input_buffer, input_capacity);
     } while (got < 0 && errno == EINTR);
-    if (got < 0) {
-        input_error = errno;
-        return read_status::error;
-    }
-    if (got == 0) {
-        input_exhausted = true;
-        return read_status::end;
+    if (got <= 0) {
+        input_over = true;
+        input_error = got < 0 ? errno : 0;
+        return false;
     }
     input_begin = 0;
     input_end = static_cast<std::size_t>(got);
-    return read_status::line;
+    return true;
 }
 
 } // namespace
+
+void set_program_name(const char* argv0)
+{
+    if (argv0 == nullptr || *argv0 == '\0') {
+        return;
+    }
+    const char* slash = std::strrchr(argv0, '/');
+    program_name = slash != nullptr ? slash + 1 : argv0;
+}
 
 std::int32_t read_key(int argc, char** argv)
 {
@@ -107,8 +165,6 @@ std::int32_t read_key(int argc, char** argv)
         std::fwrite(usage, 1, sizeof usage - 1, stderr);
         std::exit(1);
     }
-    const char* slash = std::strrchr(argv[0], '/');
-    program_name = slash != nullptr ? slash + 1 : argv[0];
     // glibc's atoi is (int) strtol: the same key for every text, without
     // the undefined behaviour atoi has for numbers beyond int.
     return static_cast<std::int32_t>(std::strtol(argv[1], nullptr, 10));
@@ -123,6 +179,7 @@ read_status read_line(std::string& line)
         const auto length = static_cast<std::size_t>(newline - start);
         // A copy of fixed size is a few vector moves; one of the line's
         // own length costs several times that on short lines.
+        assert(input_begin + block_size <= sizeof input_buffer);
         line.resize(block_size);
         std::memcpy(line.data(), start, block_size);
         line.resize(std::min(length, block_size));
@@ -142,10 +199,13 @@ read_status read_line(std::string& line)
             ++input_begin;
             return read_status::line;
         }
-        const read_status status = fill_input();
-        if (status != read_status::line) {
-            // A last line without a newline still counts.
-            return seen_any && status == read_status::end ? read_status::line : status;
+        if (!fill_input()) {
+            // A last line without a newline still counts, also when a read
+            // error ended it: the error is reported after it is written.
+            if (seen_any) {
+                return read_status::line;
+            }
+            return input_error != 0 ? read_status::error : read_status::end;
         }
         seen_any = true;
         start = input_buffer + input_begin;
@@ -167,7 +227,7 @@ void write_text_line(const std::string& output_block)
         length = static_cast<std::size_t>(static_cast<const char*>(std::memchr(output_block.data(), '\0', block_size)) -
                                           output_block.data());
     }
-    if (sizeof output_buffer - output_used < block_size + 1) {
+    if (output_buffer_size - output_used < block_size + 1) {
         flush_output();
     }
     // The whole block is copied, a fixed size, and the newline put where
@@ -179,32 +239,55 @@ void write_text_line(const std::string& output_block)
 
 void write_full_block(const std::string& output_block)
 {
-    if (output_used > 0) {
-        flush_output();
-    }
     char record[block_size + 1];
     std::memcpy(record, output_block.data(), block_size);
     record[block_size] = '\n';
     write_all(record, sizeof record);
 }
 
+bool refuse_input_that_is_output()
+{
+    struct stat input {};
+    struct stat output {};
+    if (fstat(STDIN_FILENO, &input) != 0 || fstat(STDOUT_FILENO, &output) != 0 || !S_ISREG(input.st_mode) ||
+        input.st_dev != output.st_dev || input.st_ino != output.st_ino) {
+        return false;
+    }
+    // Only input left to read would be our own output: `f <f >f` is an
+    // ordinary empty run, since the shell has emptied f.
+    const off_t offset = lseek(STDIN_FILENO, 0, SEEK_CUR);
+    if (offset < 0 || offset >= input.st_size) {
+        return false;
+    }
+    report("input file is output file");
+    return true;
+}
+
 int finish_run(read_status last_read)
 {
     flush_output();
+    int status = 0;
     if (last_read == read_status::error) {
         report("read error", input_error);
-        return 1;
+        status = 1;
     }
-    return 0;
+    // Some file systems report a failed write only when the file is closed.
+    // A descriptor closed all along was never written to: no failure.
+    if (output_close() != 0 && errno != EBADF) {
+        fail_write(errno);
+    }
+    return status;
 }
 
-void use_io(read_function reader, write_function writer)
+void use_io(read_function reader, write_function writer, close_function closer)
 {
     input_read = reader;
     output_write = writer;
+    output_close = closer;
+    input_may_wait = true;
     input_begin = 0;
     input_end = 0;
-    input_exhausted = false;
+    input_over = false;
     input_error = 0;
     output_used = 0;
 }

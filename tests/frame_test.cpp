@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -14,54 +15,94 @@
 
 namespace {
 
-// What the stand-in read call serves: the input in pieces of at most
-// piece_size bytes, then either the end or an error.
-std::string served_input;
-std::size_t served_offset = 0;
-std::size_t piece_size = 1;
-int error_after_input = 0;
-int interruptions_left = 0;
+// What the stand-in read call answers, call by call: bytes (given out
+// across calls if the caller asks for fewer), an error, or the end of
+// input for an empty answer. After the last answer it gives the end.
+struct read_answer {
+    std::string bytes;
+    int error = 0;
+};
+std::vector<read_answer> read_answers;
+std::size_t answer_index = 0;
+// How much had been written when each read call came.
+std::vector<std::size_t> written_at_read;
+
+std::vector<std::string> writes;
+std::size_t written_bytes = 0;
 
 ssize_t serve_input(void* buffer, std::size_t size)
 {
-    if (interruptions_left > 0) {
-        --interruptions_left;
-        errno = EINTR;
+    written_at_read.push_back(written_bytes);
+    if (answer_index == read_answers.size()) {
+        return 0;
+    }
+    read_answer& answer = read_answers[answer_index];
+    if (answer.error != 0) {
+        ++answer_index;
+        errno = answer.error;
         return -1;
     }
-    const std::size_t count = std::min({size, piece_size, served_input.size() - served_offset});
-    if (count == 0 && error_after_input != 0) {
-        errno = error_after_input;
-        return -1;
+    const std::size_t count = std::min(size, answer.bytes.size());
+    std::memcpy(buffer, answer.bytes.data(), count);
+    answer.bytes.erase(0, count);
+    if (answer.bytes.empty()) {
+        ++answer_index;
     }
-    std::memcpy(buffer, served_input.data() + served_offset, count);
-    served_offset += count;
     return static_cast<ssize_t>(count);
 }
 
-std::vector<std::string> writes;
-int write_error = 0;
+// What the stand-in write call does, call by call: a positive number
+// takes at most that many bytes, 0 takes none and returns 0, a negative
+// one fails with that errno. After the schedule it takes everything.
+std::vector<int> write_schedule;
+std::size_t write_call = 0;
 
 ssize_t record_write(const void* buffer, std::size_t size)
 {
-    if (write_error != 0) {
-        errno = write_error;
+    const int answer = write_call < write_schedule.size() ? write_schedule[write_call] : INT_MAX;
+    ++write_call;
+    if (answer < 0) {
+        errno = -answer;
         return -1;
     }
-    writes.emplace_back(static_cast<const char*>(buffer), size);
-    return static_cast<ssize_t>(size);
+    const std::size_t count = std::min(size, static_cast<std::size_t>(answer));
+    writes.emplace_back(static_cast<const char*>(buffer), count);
+    written_bytes += count;
+    return static_cast<ssize_t>(count);
 }
 
+int close_error = 0;
+
+int record_close()
+{
+    errno = close_error;
+    return close_error != 0 ? -1 : 0;
+}
+
+void serve_answers(std::vector<read_answer> answers)
+{
+    read_answers = std::move(answers);
+    answer_index = 0;
+    written_at_read.clear();
+    writes.clear();
+    written_bytes = 0;
+    write_schedule.clear();
+    write_call = 0;
+    close_error = 0;
+    use_io(serve_input, record_write, record_close);
+}
+
+// The input in pieces of at most piece bytes, then the given error.
 void serve(const std::string& input, std::size_t piece, int error = 0)
 {
-    served_input = input;
-    served_offset = 0;
-    piece_size = piece;
-    error_after_input = error;
-    interruptions_left = 0;
-    writes.clear();
-    write_error = 0;
-    use_io(serve_input, record_write);
+    std::vector<read_answer> answers;
+    for (std::size_t at = 0; at < input.size(); at += piece) {
+        answers.push_back({input.substr(at, piece)});
+    }
+    if (error != 0) {
+        answers.push_back({"", error});
+    }
+    serve_answers(std::move(answers));
 }
 
 std::vector<std::string> read_all_lines()
@@ -83,6 +124,11 @@ std::vector<std::string> getline_lines(const std::string& input)
         lines.push_back(line.substr(0, block_size));
     }
     return lines;
+}
+
+std::string padded_text_line(const std::string& text)
+{
+    return text + std::string(block_size - text.size(), pad_char) + "\n";
 }
 
 std::string joined_writes()
@@ -116,11 +162,46 @@ TEST(ReadLine, SplitsLikeGetlineHoweverTheBytesArrive)
     }
 }
 
+void write_padded(std::string& line, std::uint64_t /*line_index*/)
+{
+    pad_line(line);
+    write_text_line(line);
+}
+
 TEST(ReadLine, RetriesInterruptedReads)
 {
-    serve("one\ntwo\n", 2);
-    interruptions_left = 3;
+    serve_answers({{"", EINTR}, {"one\n"}, {"", EINTR}, {"", EINTR}, {"two\n"}});
     EXPECT_EQ(read_all_lines(), (std::vector<std::string>{"one", "two"}));
+}
+
+TEST(ReadLine, InputThatEndedOrFailedStaysSo)
+{
+    // A terminal gives more after Ctrl-D, and a socket gives 0 after its
+    // error: once the input is over, it is never read again.
+    struct case_t {
+        std::vector<read_answer> answers;
+        std::vector<std::string> lines;
+        read_status last;
+    };
+    const case_t cases[] = {
+        {{{"a\nb"}, {""}, {"c\n"}}, {"a", "b"}, read_status::end},
+        {{{"a\n"}, {""}, {"c\n"}}, {"a"}, read_status::end},
+        {{{"a\nb"}, {"", EIO}, {""}, {"c\n"}}, {"a", "b"}, read_status::error},
+        {{{"a\n"}, {"", EIO}, {""}, {"c\n"}}, {"a"}, read_status::error},
+    };
+    for (const case_t& c : cases) {
+        serve_answers(c.answers);
+        std::vector<std::string> lines;
+        std::string line;
+        read_status status = read_status::line;
+        while ((status = read_line(line)) == read_status::line) {
+            lines.push_back(line);
+        }
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(status, c.last);
+        EXPECT_EQ(read_line(line), c.last);
+        EXPECT_EQ(read_answers.back().bytes, "c\n") << "read past the end of input";
+    }
 }
 
 TEST(ReadLine, KeepsOnlyTheFirstBlockOfAGigabyteLine)
@@ -144,7 +225,7 @@ TEST(ReadLine, KeepsOnlyTheFirstBlockOfAGigabyteLine)
             remaining -= count;
             return static_cast<ssize_t>(count);
         },
-        record_write);
+        record_write, record_close);
     std::string line;
     ASSERT_EQ(read_line(line), read_status::line);
     EXPECT_EQ(line, std::string(block_size, 'x'));
@@ -168,17 +249,27 @@ TEST(ForEachLine, CountsLinesFromZero)
     EXPECT_EQ(indexes, (std::vector<std::uint64_t>{0, 1, 2}));
 }
 
-TEST(ForEachLine, ReadErrorWritesWhatWasDoneThenFails)
+TEST(ForEachLine, WritesWhatItHasBeforeEveryRead)
 {
-    serve("first\nsecond\npartial", 4, EIO);
+    // Lines arriving a read at a time, as from a terminal: before each read,
+    // which may wait for long, every line so far has been written.
+    serve_answers({{"one\n"}, {"two\nthree\n"}, {"four"}});
+    EXPECT_EQ(for_each_line(write_padded), 0);
+    const std::size_t line = block_size + 1;
+    EXPECT_EQ(written_at_read, (std::vector<std::size_t>{0, line, 3 * line, 3 * line}));
+    EXPECT_EQ(written_bytes, 4 * line);
+}
+
+TEST(ForEachLine, ReadErrorComesAfterEveryLineBeforeIt)
+{
+    // The partial last line is written too, and the read after the error,
+    // which gives 0 as a socket's does, must not hide it.
+    serve_answers({{"first\nsecond\npar"}, {"tial"}, {"", EIO}, {""}});
     testing::internal::CaptureStderr();
-    const int status = for_each_line([](std::string& line, std::uint64_t) {
-        pad_line(line);
-        write_text_line(line);
-    });
+    const int status = for_each_line(write_padded);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "linecore: read error: Input/output error\n");
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(joined_writes(), "first" + std::string(123, '0') + "\nsecond" + std::string(122, '0') + "\n");
+    EXPECT_EQ(joined_writes(), padded_text_line("first") + padded_text_line("second") + padded_text_line("partial"));
 }
 
 TEST(WriteTextLine, EndsAtFirstZeroByteAndBuffers)
@@ -193,21 +284,38 @@ TEST(WriteTextLine, EndsAtFirstZeroByteAndBuffers)
     EXPECT_TRUE(writes.empty()); // held until the buffer fills or the run ends
     EXPECT_EQ(finish_run(read_status::end), 0);
     EXPECT_EQ(joined_writes(), std::string(128, 'q') + "\nqqqqq\n\n");
+}
 
-    serve("", 1);
-    for (int n = 0; n < 10000; ++n) {
-        write_text_line(std::string(block_size, 'w'));
+TEST(WriteTextLine, FillsTheBufferToItsEdgeAndNoFurther)
+{
+    // Whole lines and one short one leave room for exactly one more whole
+    // line, or for one byte less: it must just fit, or go to a new buffer.
+    // Another line follows it in the next buffer.
+    const std::size_t whole_line = block_size + 1;
+    const std::string block(block_size, 'e');
+    for (const std::size_t room : {whole_line, whole_line - 1}) {
+        const std::size_t used = output_buffer_size - room;
+        const std::size_t short_line = used % whole_line; // with its newline
+        ASSERT_GE(short_line, 1U);
+        serve("", 1);
+        std::string expected;
+        for (std::size_t n = 0; n < used / whole_line; ++n) {
+            write_text_line(block);
+            expected += block + '\n';
+        }
+        std::string cut = block;
+        cut[short_line - 1] = '\0';
+        write_text_line(cut);
+        expected += block.substr(0, short_line - 1) + '\n';
+        for (int n = 0; n < 2; ++n) {
+            write_text_line(block);
+            expected += block + '\n';
+        }
+        finish_run(read_status::end);
+        EXPECT_TRUE(joined_writes() == expected) << "room " << room;
+        ASSERT_EQ(writes.size(), 2U) << "room " << room;
+        EXPECT_EQ(writes[0].size(), room == whole_line ? output_buffer_size : used) << "room " << room;
     }
-    finish_run(read_status::end);
-    std::string expected;
-    for (int n = 0; n < 10000; ++n) {
-        expected += std::string(block_size, 'w') + '\n';
-    }
-    EXPECT_EQ(joined_writes(), expected);
-    for (const std::string& piece : writes) {
-        EXPECT_LE(piece.size(), 65536U); // never more than a pipe holds
-    }
-    EXPECT_LT(writes.size(), 25U);
 }
 
 TEST(WriteFullBlock, OneWritePerBlockWithZeroBytes)
@@ -222,23 +330,59 @@ TEST(WriteFullBlock, OneWritePerBlockWithZeroBytes)
     EXPECT_EQ(writes[1], block + '\n');
 }
 
+TEST(Writers, ShortAndInterruptedWritesLoseNothing)
+{
+    const std::vector<int> schedules[] = {
+        {1, 1, 1, 1},
+        {-EINTR, 50, -EINTR, -EINTR, 7},
+        {64, -EINTR, 65, 1},
+    };
+    std::string first(block_size, 'f');
+    first[100] = '\0';
+    const std::string second(block_size, 's');
+    for (const std::vector<int>& schedule : schedules) {
+        serve("", 1);
+        write_schedule = schedule;
+        write_text_line(first);
+        write_text_line(second);
+        EXPECT_EQ(finish_run(read_status::end), 0);
+        EXPECT_EQ(joined_writes(), first.substr(0, 100) + '\n' + second + '\n');
+
+        serve("", 1);
+        write_schedule = schedule;
+        write_full_block(first);
+        write_full_block(second);
+        EXPECT_EQ(joined_writes(), first + '\n' + second + '\n');
+    }
+}
+
 TEST(WriteErrorDeathTest, ReportsReasonAndExitsOne)
 {
-    EXPECT_EXIT(
-        {
-            serve("", 1);
-            write_error = ENOSPC;
-            write_full_block(std::string(block_size, 'z'));
-        },
-        testing::ExitedWithCode(1), "^linecore: write error: No space left on device\n$");
-    EXPECT_EXIT(
-        {
-            serve("", 1);
-            write_error = EPIPE;
-            write_text_line(std::string(block_size, 'z'));
-            finish_run(read_status::end);
-        },
-        testing::ExitedWithCode(1), "^linecore: write error: Broken pipe\n$");
+    struct case_t {
+        std::vector<int> schedule;
+        int close_error;
+        std::string reason;
+    };
+    const case_t cases[] = {
+        {{-ENOSPC}, 0, "No space left on device"},
+        {{10, -EPIPE}, 0, "Broken pipe"},
+        {{0}, 0, "Input/output error"},  // a write that takes nothing
+        {{}, EIO, "Input/output error"}, // only the close fails
+    };
+    const std::string block(block_size, 'z');
+    for (const case_t& c : cases) {
+        for (const auto writer : {write_text_line, write_full_block}) {
+            EXPECT_EXIT(
+                {
+                    serve("", 1);
+                    write_schedule = c.schedule;
+                    close_error = c.close_error;
+                    writer(block);
+                    finish_run(read_status::end);
+                },
+                testing::ExitedWithCode(1), "^linecore: write error: " + c.reason + "\n$");
+        }
+    }
 }
 
 } // namespace

@@ -9,11 +9,16 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <poll.h>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -45,6 +50,13 @@ struct run_options {
     std::size_t input_piece = 0;       // when set, bytes per write, with a pause after each
     std::size_t read_limit = SIZE_MAX; // stop reading standard output after this many bytes
     bool slow_reader = false;          // read standard output in small pieces, with pauses
+    bool nonblocking_stdin = false;    // O_NONBLOCK on the child's end of its pipe
+    bool nonblocking_stdout = false;
+    bool stderr_to_stdout = false; // one stream, so that the order of the two shows
+    // More output than this fails the test and kills the child: a program
+    // gone wrong must not fill the machine's memory.
+    std::size_t output_limit = std::size_t{64} << 20;
+    rlim_t file_size_limit = RLIM_INFINITY; // the same for output to a file
 };
 
 struct run_result {
@@ -120,6 +132,17 @@ run_result run(const char* path, const run_options& options)
         if (options.close_stdout) {
             close(STDOUT_FILENO);
         }
+        const rlimit file_size{options.file_size_limit, options.file_size_limit};
+        setrlimit(RLIMIT_FSIZE, &file_size);
+        if (options.stderr_to_stdout) {
+            dup2(STDOUT_FILENO, STDERR_FILENO);
+        }
+        if (options.nonblocking_stdin) {
+            fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+        }
+        if (options.nonblocking_stdout) {
+            fcntl(STDOUT_FILENO, F_SETFL, fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
+        }
         std::signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
         exec_tool(path, options.args);
     }
@@ -172,6 +195,14 @@ run_result run(const char* path, const run_options& options)
                 close(out_fd); // the reader goes away early
                 out_fd = -1;
             }
+            if (result.out.size() > options.output_limit) {
+                ADD_FAILURE() << path << " wrote more than " << options.output_limit << " bytes; killed";
+                kill(child, SIGKILL);
+                for (int* fd : {&in_fd, &out_fd, &err_fd}) {
+                    close(*fd);
+                    *fd = -1;
+                }
+            }
         }
         if (err_fd >= 0 && fds[2].revents != 0) {
             drain(err_fd, result.err);
@@ -198,13 +229,15 @@ run_result run(const tool& t, std::vector<std::string> args, std::string input)
 }
 
 // Runs the tool and expects a clean run whose output is the model's for key.
-void expect_model_output(const tool& t, const run_options& options, std::int32_t key)
+void expect_model_output(const tool& t, run_options options, std::int32_t key)
 {
+    const std::string expected = reference_output(t.program, key, options.input);
+    options.output_limit = 2 * expected.size() + 4096;
     const run_result result = run(t.path, options);
     EXPECT_EQ(result.exit_status, 0) << t.name << " key " << key;
     EXPECT_EQ(result.err, "") << t.name;
     // EXPECT_TRUE: a failure must not print megabytes of output.
-    EXPECT_TRUE(result.out == reference_output(t.program, key, options.input)) << t.name << " key " << key;
+    EXPECT_TRUE(result.out == expected) << t.name << " key " << key;
 }
 
 std::vector<std::string> split_lines(const std::string& text)
@@ -371,41 +404,111 @@ TEST(Output, CounterRepeatsEvery256Lines)
     EXPECT_EQ(sealed.substr(sealed.size() - 129), sealed.substr(0, 129));
 }
 
-TEST(Stepopen, EachLineReachesThePipeAtOnce)
+struct live_case {
+    std::string name;
+    const char* path;
+    std::vector<std::string> args;
+    std::function<std::string(const std::string&)> model;
+    bool terminal;
+};
+
+// Types lines one at a time to a command whose input stays open and
+// expects the output of each within a second, before any more input: at a
+// terminal, where the command reads and writes the same pseudo-terminal
+// and Ctrl-D ends the input, or through pipes.
+void expect_each_line_at_once(const live_case& c)
 {
-    int in_pipe[2];
-    int out_pipe[2];
-    ASSERT_EQ(pipe2(in_pipe, O_CLOEXEC), 0);
-    ASSERT_EQ(pipe2(out_pipe, O_CLOEXEC), 0);
+    int feed = -1;   // where the test types
+    int listen = -1; // where it reads the output
+    int child_in = -1;
+    int child_out = -1;
+    if (c.terminal) {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0) << std::strerror(errno);
+        const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(terminal, 0) << std::strerror(errno);
+        termios modes{};
+        tcgetattr(terminal, &modes);
+        modes.c_lflag &= ~tcflag_t{ECHO};  // what is typed is not shown back
+        modes.c_oflag &= ~tcflag_t{OPOST}; // newlines go out as they are
+        tcsetattr(terminal, TCSANOW, &modes);
+        feed = listen = master;
+        child_in = child_out = terminal;
+    } else {
+        int in_pipe[2];
+        int out_pipe[2];
+        ASSERT_EQ(pipe2(in_pipe, O_CLOEXEC), 0);
+        ASSERT_EQ(pipe2(out_pipe, O_CLOEXEC), 0);
+        feed = in_pipe[1];
+        listen = out_pipe[0];
+        child_in = in_pipe[0];
+        child_out = out_pipe[1];
+    }
     const pid_t child = fork();
     if (child == 0) {
-        dup2(in_pipe[0], STDIN_FILENO);
-        dup2(out_pipe[1], STDOUT_FILENO);
-        exec_tool(STEPOPEN_PATH, {"4"});
+        dup2(child_in, STDIN_FILENO);
+        dup2(child_out, STDOUT_FILENO);
+        exec_tool(c.path, c.args);
     }
-    close(in_pipe[0]);
-    close(out_pipe[1]);
-    const std::string expected = reference_output(reference_program::stepopen, 4, "one\ntwo\nthree\n");
-    const char* lines[] = {"one\n", "two\n", "three\n"};
+    close(child_in);
+    if (child_out != child_in) {
+        close(child_out);
+    }
+    const int wait_ms = wrapped() ? 20000 : 1000;
+    std::string typed;
     std::string received;
-    for (int n = 0; n < 3; ++n) {
-        ASSERT_EQ(write(in_pipe[1], lines[n], std::strlen(lines[n])), static_cast<ssize_t>(std::strlen(lines[n])));
-        // The input stays open: the record must come without more input.
-        while (received.size() < 129U * (n + 1)) {
-            pollfd ready{out_pipe[0], POLLIN, 0};
-            ASSERT_EQ(poll(&ready, 1, 10000), 1) << "no output for line " << n;
-            char buffer[512];
-            const ssize_t got = read(out_pipe[0], buffer, sizeof buffer);
-            ASSERT_GT(got, 0);
-            received.append(buffer, static_cast<std::size_t>(got));
+    bool on_time = true;
+    for (const std::string line : {"one\n", "two\n", "three\n"}) {
+        typed += line;
+        EXPECT_EQ(write(feed, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        const std::string expected = c.model(typed);
+        while (on_time && received.size() < expected.size()) {
+            pollfd ready{listen, POLLIN, 0};
+            char buffer[4096];
+            ssize_t got = 0;
+            on_time = poll(&ready, 1, wait_ms) == 1 && (got = read(listen, buffer, sizeof buffer)) > 0;
+            received.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
         }
+        EXPECT_TRUE(on_time) << c.name << ": no output for " << line << "within " << wait_ms << " ms";
+        EXPECT_EQ(received, expected) << c.name;
     }
-    EXPECT_EQ(received, expected);
-    close(in_pipe[1]);
+    if (!on_time) {
+        kill(child, SIGKILL);
+    }
+    // The end of input: Ctrl-D at a terminal, the pipe's close otherwise.
+    if (c.terminal) {
+        EXPECT_EQ(write(feed, "\x04", 1), 1);
+    } else {
+        close(feed);
+    }
     int status = 0;
     waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    close(out_pipe[0]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name;
+    close(listen);
+}
+
+TEST(Live, EachLineArrivesWhileInputStaysOpen)
+{
+    std::vector<live_case> cases;
+    for (const tool& t : tools) {
+        const auto model = [&t](const std::string& input) {
+            return reference_output(t.program, 4, input);
+        };
+        cases.push_back({std::string(t.name) + " into a pipe", t.path, {"4"}, model, false});
+        cases.push_back({std::string(t.name) + " at a terminal", t.path, {"4"}, model, true});
+    }
+    // The README's example of the two stepping programs in one pipe.
+    cases.push_back({"stepseal | stepopen",
+                     "/bin/sh",
+                     {"-c", "\"$0\" 99 | \"$1\" 99", STEPSEAL_PATH, STEPOPEN_PATH},
+                     [](const std::string& input) {
+                         return reference_output(reference_program::stepopen, 99,
+                                                 reference_output(reference_program::stepseal, 99, input));
+                     },
+                     false});
+    for (const live_case& c : cases) {
+        expect_each_line_at_once(c);
+    }
 }
 
 TEST(Failures, WriteErrorsAreReportedWithStatusOne)
@@ -525,26 +628,112 @@ TEST(Failures, ReaderThatGoesAwayEndsTheRun)
     }
 }
 
-TEST(Pipes, SlowReaderLosesAndReordersNothing)
+TEST(Pipes, SlowPeersLoseNothingBlockingOrNot)
 {
-    run_options options;
-    options.args = {"11"};
-    options.input = numbered_lines(5000);
-    options.slow_reader = true;
-    for (const tool& t : tools) {
-        expect_model_output(t, options, 11);
+    // A slow reader makes writes wait and a slow writer makes reads wait;
+    // where a parent left O_NONBLOCK on a pipe, those calls fail with EAGAIN
+    // instead, and the filter must wait all the same.
+    struct case_t {
+        const char* name;
+        std::string input;
+        std::size_t input_piece;
+        bool slow_reader;
+        bool nonblocking_stdin;
+        bool nonblocking_stdout;
+    };
+    const std::string lines = numbered_lines(5000);
+    // Every line, and the long one most of all, split across many reads.
+    const std::string awkward = "first\n" + std::string(300, 's') + "\r\n\n\xE9\x81 high\nlast";
+    const case_t cases[] = {
+        {"slow reader", lines, 0, true, false, false},
+        {"slow reader, non-blocking output", lines, 0, true, false, true},
+        {"one byte at a time", awkward, 1, false, false, false},
+        {"one byte at a time, non-blocking input", awkward, 1, false, true, false},
+        {"slow writer, non-blocking input", lines, 4093, false, true, false},
+    };
+    for (const case_t& c : cases) {
+        run_options options;
+        options.args = {"-5"};
+        options.input = c.input;
+        options.input_piece = c.input_piece;
+        options.slow_reader = c.slow_reader;
+        options.nonblocking_stdin = c.nonblocking_stdin;
+        options.nonblocking_stdout = c.nonblocking_stdout;
+        for (const tool& t : tools) {
+            SCOPED_TRACE(c.name);
+            expect_model_output(t, options, -5);
+        }
     }
 }
 
-TEST(Pipes, InputArrivingOneByteAtATime)
+TEST(Failures, PartialLineBeforeReadErrorIsWrittenFirst)
 {
-    // Every line, and the long one most of all, is split across many reads.
-    run_options options;
-    options.args = {"-5"};
-    options.input = "first\n" + std::string(300, 's') + "\r\n\n\xE9\x81 high\nlast";
-    options.input_piece = 1;
+    // Input from a socket whose peer resets it after a line has begun: the
+    // line is sealed and written, then the error is reported. Both streams
+    // go to one pipe, so that their order shows.
+    const std::string input = "first\nsecond\npartial";
     for (const tool& t : tools) {
-        expect_model_output(t, options, -5);
+        int ends[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+        // Data left unread at the peer's end turns its close into a reset.
+        ASSERT_EQ(write(ends[0], "x", 1), 1);
+        ASSERT_EQ(write(ends[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+        close(ends[1]);
+        run_options options;
+        options.args = {"2"};
+        options.stdin_fd = ends[0];
+        options.stderr_to_stdout = true;
+        const run_result result = run(t.path, options);
+        close(ends[0]);
+        EXPECT_EQ(result.exit_status, 1) << t.name;
+        EXPECT_EQ(result.out,
+                  reference_output(t.program, 2, input) + t.name + ": read error: Connection reset by peer\n");
+    }
+}
+
+TEST(Failures, InputFileThatIsOutputFileIsRefused)
+{
+    // Reading one's own output would grow the file until the disk is full.
+    struct case_t {
+        const char* name;
+        int output_flags;
+        bool input_read_to_end;
+        bool refused;
+    };
+    const case_t cases[] = {
+        {"<f >>f", O_WRONLY | O_APPEND, false, true},
+        {"<f 1<>f", O_RDWR, false, true},
+        {"<f >f, emptied by the shell", O_WRONLY | O_TRUNC, false, false},
+        {"<f >>f, input already read to its end", O_WRONLY | O_APPEND, true, false},
+    };
+    const std::string content = "one\ntwo\n";
+    for (const tool& t : tools) {
+        for (const case_t& c : cases) {
+            char path[] = "/tmp/tools_test_same_XXXXXX";
+            const int file = mkstemp(path);
+            ASSERT_GE(file, 0);
+            ASSERT_EQ(write(file, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+            close(file);
+            run_options options;
+            options.args = {"3"};
+            options.stdin_fd = open(path, O_RDONLY | O_CLOEXEC);
+            options.stdout_fd = open(path, c.output_flags | O_CLOEXEC);
+            options.file_size_limit = 1 << 20;
+            if (c.input_read_to_end) {
+                lseek(options.stdin_fd, 0, SEEK_END);
+            }
+            const std::string before = (c.output_flags & O_TRUNC) != 0 ? "" : content;
+            const run_result result = run(t.path, options);
+            close(options.stdin_fd);
+            close(options.stdout_fd);
+            std::ifstream after_stream(path, std::ios::binary);
+            const std::string after{std::istreambuf_iterator<char>(after_stream), {}};
+            unlink(path);
+            EXPECT_EQ(result.exit_status, c.refused ? 1 : 0) << t.name << " " << c.name;
+            EXPECT_EQ(result.err, c.refused ? std::string(t.name) + ": input file is output file\n" : "")
+                << t.name << " " << c.name;
+            EXPECT_EQ(after, before) << t.name << " " << c.name;
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 
 int main(int argc, char** argv)
 {
+    set_program_name(argv[0]);
     const std::int32_t key = read_key(argc, argv);
     std::string key_block;
     std::string counter_block;
