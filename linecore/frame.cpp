@@ -3,6 +3,7 @@
 #include "linecore/transform.h"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +12,10 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -72,6 +77,14 @@ constexpr std::size_t input_capacity = std::size_t{128} * 1024;
 char input_buffer[input_capacity + block_size];
 std::size_t input_begin = 0;
 std::size_t input_end = 0;
+
+// Newlines are found a chunk of 64 bytes at a time, as a mask with one bit
+// a byte: newline_bits holds those of the chunk that ends at scanned_to
+// that no line has taken yet. A chunk may run past the data into the slack.
+constexpr std::size_t chunk_size = 64;
+static_assert(input_capacity % chunk_size == 0 && chunk_size <= block_size);
+std::size_t scanned_to = 0;
+std::uint64_t newline_bits = 0;
 // A read of a regular file never waits for more input to arrive, so
 // output may gather until the buffer is full; any other input may wait,
 // and what is computed is written out before each read of it.
@@ -144,7 +157,48 @@ bool fill_input()
     }
     input_begin = 0;
     input_end = static_cast<std::size_t>(got);
+    scanned_to = 0;
+    newline_bits = 0;
     return true;
+}
+
+std::uint64_t newlines_in_chunk(const char* chunk)
+{
+    std::uint64_t bits = 0;
+#ifdef __SSE2__
+    const __m128i newline = _mm_set1_epi8('\n');
+    for (std::size_t part = 0; part < chunk_size / 16; ++part) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + 16 * part));
+        const auto found = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline)));
+        bits |= std::uint64_t{found} << (16 * part);
+    }
+#else
+    for (std::size_t j = 0; j < chunk_size; ++j) {
+        bits |= std::uint64_t{chunk[j] == '\n'} << j;
+    }
+#endif
+    return bits;
+}
+
+// The position of the first newline not yet taken, or input_end when the
+// data holds no more. Lines take their newlines in order, so this is the
+// end of the line that starts at input_begin.
+std::size_t take_newline()
+{
+    while (newline_bits == 0) {
+        if (scanned_to >= input_end) {
+            return input_end;
+        }
+        newline_bits = newlines_in_chunk(input_buffer + scanned_to);
+        const std::size_t in_data = input_end - scanned_to;
+        if (in_data < chunk_size) {
+            newline_bits &= (std::uint64_t{1} << in_data) - 1;
+        }
+        scanned_to += chunk_size;
+    }
+    const std::size_t newline = scanned_to - chunk_size + static_cast<std::size_t>(std::countr_zero(newline_bits));
+    newline_bits &= newline_bits - 1;
+    return newline;
 }
 
 } // namespace
@@ -172,18 +226,17 @@ std::int32_t read_key(int argc, char** argv)
 
 read_status read_line(std::string& line)
 {
-    // Most lines lie whole in the buffer: one search and one copy.
-    const char* start = input_buffer + input_begin;
-    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', input_end - input_begin));
-    if (newline != nullptr) {
-        const auto length = static_cast<std::size_t>(newline - start);
+    // Most lines lie whole in the buffer: one copy.
+    std::size_t newline = take_newline();
+    if (newline < input_end) {
+        const std::size_t length = newline - input_begin;
         // A copy of fixed size is a few vector moves; one of the line's
         // own length costs several times that on short lines.
         assert(input_begin + block_size <= sizeof input_buffer);
         line.resize(block_size);
-        std::memcpy(line.data(), start, block_size);
+        std::memcpy(line.data(), input_buffer + input_begin, block_size);
         line.resize(std::min(length, block_size));
-        input_begin += length + 1;
+        input_begin = newline + 1;
         return read_status::line;
     }
     // No newline in what the buffer holds: keep the line's first block,
@@ -191,14 +244,12 @@ read_status read_line(std::string& line)
     line.clear();
     bool seen_any = input_begin < input_end;
     for (;;) {
-        const std::size_t length =
-            newline != nullptr ? static_cast<std::size_t>(newline - start) : input_end - input_begin;
-        line.append(start, std::min(length, block_size - line.size()));
-        input_begin += length;
-        if (newline != nullptr) {
-            ++input_begin;
+        line.append(input_buffer + input_begin, std::min(newline - input_begin, block_size - line.size()));
+        if (newline < input_end) {
+            input_begin = newline + 1;
             return read_status::line;
         }
+        input_begin = input_end;
         if (!fill_input()) {
             // A last line without a newline still counts, also when a read
             // error ended it: the error is reported after it is written.
@@ -208,32 +259,30 @@ read_status read_line(std::string& line)
             return input_error != 0 ? read_status::error : read_status::end;
         }
         seen_any = true;
-        start = input_buffer + input_begin;
-        newline = static_cast<const char*>(std::memchr(start, '\n', input_end - input_begin));
+        newline = take_newline();
     }
 }
 
 void write_text_line(const std::string& output_block)
 {
-    // Zero bytes are rare: one fixed-size test of the whole block, and a
-    // search only when it finds one.
+    if (output_buffer_size - output_used < block_size + 1) {
+        flush_output();
+    }
+    // The whole block is copied, a fixed size, and tested for a zero byte
+    // in the same pass; zero bytes are rare, so only then is it searched.
+    // The newline goes where the line ends.
     const auto* bytes = reinterpret_cast<const unsigned char*>(output_block.data());
+    char* out = output_buffer + output_used;
     unsigned char smallest = 0xFF;
     for (std::size_t j = 0; j < block_size; ++j) {
+        out[j] = static_cast<char>(bytes[j]);
         smallest = std::min(smallest, bytes[j]);
     }
     std::size_t length = block_size;
     if (smallest == 0) {
-        length = static_cast<std::size_t>(static_cast<const char*>(std::memchr(output_block.data(), '\0', block_size)) -
-                                          output_block.data());
+        length = static_cast<std::size_t>(static_cast<const char*>(std::memchr(out, '\0', block_size)) - out);
     }
-    if (output_buffer_size - output_used < block_size + 1) {
-        flush_output();
-    }
-    // The whole block is copied, a fixed size, and the newline put where
-    // the line ends.
-    std::memcpy(output_buffer + output_used, output_block.data(), block_size);
-    output_buffer[output_used + length] = '\n';
+    out[length] = '\n';
     output_used += length + 1;
 }
 
@@ -287,6 +336,8 @@ void use_io(read_function reader, write_function writer, close_function closer)
     input_may_wait = true;
     input_begin = 0;
     input_end = 0;
+    scanned_to = 0;
+    newline_bits = 0;
     input_over = false;
     input_error = 0;
     output_used = 0;

@@ -274,16 +274,24 @@ TEST(ForEachLine, ReadErrorComesAfterEveryLineBeforeIt)
 
 TEST(WriteTextLine, EndsAtFirstZeroByteAndBuffers)
 {
+    // A zero byte at each place in turn, then two, then none.
     serve("", 1);
+    std::string expected;
+    for (std::size_t zero = 0; zero < block_size; ++zero) {
+        std::string block(block_size, 'q');
+        block[zero] = '\0';
+        write_text_line(block);
+        expected += std::string(zero, 'q') + '\n';
+    }
     std::string block(block_size, 'q');
+    block[9] = '\0';
+    block[3] = '\0';
     write_text_line(block);
-    block[5] = '\0';
-    write_text_line(block);
-    block[0] = '\0';
-    write_text_line(block);
+    write_text_line(std::string(block_size, 'q'));
+    expected += "qqq\n" + std::string(block_size, 'q') + '\n';
     EXPECT_TRUE(writes.empty()); // held until the buffer fills or the run ends
     EXPECT_EQ(finish_run(read_status::end), 0);
-    EXPECT_EQ(joined_writes(), std::string(128, 'q') + "\nqqqqq\n\n");
+    EXPECT_EQ(joined_writes(), expected);
 }
 
 TEST(WriteTextLine, FillsTheBufferToItsEdgeAndNoFurther)
