@@ -1,5 +1,6 @@
-// measure COMMAND: runs COMMAND with /bin/sh and prints its wall time in
-// seconds and the peak resident memory of it and its children in KiB.
+// measure COMMAND: runs COMMAND with /bin/sh and prints its wall time and
+// CPU time (user and system, of it and its children) in seconds and the
+// peak resident memory of any of them in KiB.
 #include <cstdio>
 #include <ctime>
 #include <sys/resource.h>
@@ -29,6 +30,9 @@ int main(int argc, char** argv)
     clock_gettime(CLOCK_MONOTONIC, &end);
     const double seconds =
         static_cast<double>(end.tv_sec - start.tv_sec) + static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9;
-    std::printf("%.6f %ld\n", seconds, usage.ru_maxrss);
+    const auto in_seconds = [](timeval time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+    };
+    std::printf("%.6f %.6f %ld\n", seconds, in_seconds(usage.ru_utime) + in_seconds(usage.ru_stime), usage.ru_maxrss);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 2;
 }
