@@ -153,6 +153,14 @@ TEST(ReadLine, SplitsLikeGetlineHoweverTheBytesArrive)
         std::string(127, 'a') + "\n" + std::string(128, 'b') + "\n" + std::string(129, 'c') + "\n",
         std::string("zero\0byte\n\xff\x80\n", 13),
         std::string(300000, 'L') + "\nshort\n" + std::string(200000, 'M'),
+        // Lines that start in the last block of a full read.
+        [] {
+            std::string lines;
+            for (int n = 0; n < 30000; ++n) {
+                lines += "abcdefghi\n";
+            }
+            return lines;
+        }(),
     };
     for (const std::string& input : inputs) {
         for (const std::size_t piece : {1U, 3U, 127U, 129U, 1U << 20}) {
@@ -237,7 +245,11 @@ TEST(ReadLine, KeepsOnlyTheFirstBlockOfAGigabyteLine)
 
 TEST(ForEachLine, CountsLinesFromZero)
 {
-    serve("a\n\nc", 2);
+    std::string input = "a\n\nc";
+    for (int n = 3; n < 300; ++n) {
+        input += "\nline";
+    }
+    serve(input, 2);
     std::vector<std::uint64_t> indexes;
     std::vector<std::string> lines;
     EXPECT_EQ(for_each_line([&](std::string& line, std::uint64_t line_index) {
@@ -245,8 +257,12 @@ TEST(ForEachLine, CountsLinesFromZero)
                   indexes.push_back(line_index);
               }),
               0);
-    EXPECT_EQ(lines, (std::vector<std::string>{"a", "", "c"}));
-    EXPECT_EQ(indexes, (std::vector<std::uint64_t>{0, 1, 2}));
+    ASSERT_EQ(lines.size(), 300U);
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 4),
+              (std::vector<std::string>{"a", "", "c", "line"}));
+    for (std::uint64_t n = 0; n < 300; ++n) {
+        ASSERT_EQ(indexes[n], n);
+    }
 }
 
 TEST(ForEachLine, WritesWhatItHasBeforeEveryRead)
@@ -263,8 +279,10 @@ TEST(ForEachLine, WritesWhatItHasBeforeEveryRead)
 TEST(ForEachLine, ReadErrorComesAfterEveryLineBeforeIt)
 {
     // The partial last line is written too, and the read after the error,
-    // which gives 0 as a socket's does, must not hide it.
+    // which gives 0 as a socket's does, must not hide it; nor must the
+    // interrupted writes that come between the error and its report.
     serve_answers({{"first\nsecond\npar"}, {"tial"}, {"", EIO}, {""}});
+    write_schedule = {-EINTR, INT_MAX, -EINTR, INT_MAX, -EINTR, INT_MAX, -EINTR, INT_MAX};
     testing::internal::CaptureStderr();
     const int status = for_each_line(write_padded);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "linecore: read error: Input/output error\n");
@@ -374,8 +392,8 @@ TEST(WriteErrorDeathTest, ReportsReasonAndExitsOne)
     const case_t cases[] = {
         {{-ENOSPC}, 0, "No space left on device"},
         {{10, -EPIPE}, 0, "Broken pipe"},
-        {{0}, 0, "Input/output error"},  // a write that takes nothing
-        {{}, EIO, "Input/output error"}, // only the close fails
+        {{0}, 0, "Input/output error"},          // a write that takes nothing
+        {{}, ENOSPC, "No space left on device"}, // only the close fails
     };
     const std::string block(block_size, 'z');
     for (const case_t& c : cases) {
@@ -391,6 +409,15 @@ TEST(WriteErrorDeathTest, ReportsReasonAndExitsOne)
                 testing::ExitedWithCode(1), "^linecore: write error: " + c.reason + "\n$");
         }
     }
+    // A read error and a failed close: both are told.
+    EXPECT_EXIT(
+        {
+            serve("line\n", 5, EIO);
+            close_error = EIO;
+            for_each_line(write_padded);
+        },
+        testing::ExitedWithCode(1),
+        "^linecore: read error: Input/output error\nlinecore: write error: Input/output error\n$");
 }
 
 } // namespace

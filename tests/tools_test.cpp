@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
@@ -47,7 +48,8 @@ struct run_options {
     bool close_stdin = false;
     bool close_stdout = false;
     bool ignore_sigpipe = false;
-    std::size_t input_piece = 0;       // when set, bytes per write, with a pause after each
+    std::size_t input_piece = 0; // when set, bytes per write, with a pause after each
+    useconds_t input_pause = 200;
     std::size_t read_limit = SIZE_MAX; // stop reading standard output after this many bytes
     bool slow_reader = false;          // read standard output in small pieces, with pauses
     bool nonblocking_stdin = false;    // O_NONBLOCK on the child's end of its pipe
@@ -65,7 +67,16 @@ struct run_result {
     std::string out;
     std::string err;
     long max_rss_kib = 0;
+    double cpu_seconds = 0;  // user and system
+    double wall_seconds = 0; // from the start to the child's end
 };
+
+double seconds_since(const timespec& start)
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+}
 
 // Runs the program, under the command in LINECORE_TEST_WRAPPER (such as
 // "valgrind -q --error-exitcode=99") where that is set.
@@ -121,6 +132,8 @@ run_result run(const char* path, const run_options& options)
         ADD_FAILURE() << "pipe: " << std::strerror(errno);
         return {};
     }
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
     const pid_t child = fork();
     if (child == 0) {
         dup2(pipe_in ? in_pipe[0] : options.stdin_fd, STDIN_FILENO);
@@ -172,7 +185,7 @@ run_result run(const char* path, const run_options& options)
             std::size_t count = options.input.size() - written;
             if (options.input_piece != 0) {
                 count = std::min(count, options.input_piece);
-                usleep(200);
+                usleep(options.input_pause);
             }
             const ssize_t put = write(in_fd, options.input.data() + written, count);
             if (put < 0 && errno != EINTR && errno != EAGAIN) {
@@ -211,7 +224,10 @@ run_result run(const char* path, const run_options& options)
     int status = 0;
     rusage usage{};
     wait4(child, &status, 0, &usage);
+    result.wall_seconds = seconds_since(start);
     result.max_rss_kib = usage.ru_maxrss;
+    result.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     if (WIFEXITED(status)) {
         result.exit_status = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
@@ -229,7 +245,7 @@ run_result run(const tool& t, std::vector<std::string> args, std::string input)
 }
 
 // Runs the tool and expects a clean run whose output is the model's for key.
-void expect_model_output(const tool& t, run_options options, std::int32_t key)
+run_result expect_model_output(const tool& t, run_options options, std::int32_t key)
 {
     const std::string expected = reference_output(t.program, key, options.input);
     options.output_limit = 2 * expected.size() + 4096;
@@ -238,6 +254,7 @@ void expect_model_output(const tool& t, run_options options, std::int32_t key)
     EXPECT_EQ(result.err, "") << t.name;
     // EXPECT_TRUE: a failure must not print megabytes of output.
     EXPECT_TRUE(result.out == expected) << t.name << " key " << key;
+    return result;
 }
 
 std::vector<std::string> split_lines(const std::string& text)
@@ -306,20 +323,34 @@ TEST(Output, EmptyInputWritesNothing)
 
 TEST(Output, EveryByteMatchesTheModelOnMixedInput)
 {
+    // From a pipe, where output is written before each read, and from a
+    // regular file, where it gathers in full buffers.
+    char path[] = "/tmp/tools_test_input_XXXXXX";
+    const int file = mkstemp(path);
+    ASSERT_GE(file, 0);
+    unlink(path);
     run_options options;
     options.input = mixed_input();
-    for (const tool& t : tools) {
-        for (const std::int32_t key : {1, -1, 2147483647, 42}) {
-            options.args = {std::to_string(key)};
-            expect_model_output(t, options, key);
+    ASSERT_EQ(write(file, options.input.data(), options.input.size()), static_cast<ssize_t>(options.input.size()));
+    for (const bool from_file : {false, true}) {
+        SCOPED_TRACE(from_file ? "from a regular file" : "from a pipe");
+        options.stdin_fd = from_file ? file : -1;
+        for (const tool& t : tools) {
+            for (const std::int32_t key : {1, -1, 2147483647, 42}) {
+                ASSERT_EQ(lseek(file, 0, SEEK_SET), 0);
+                options.args = {std::to_string(key)};
+                expect_model_output(t, options, key);
+            }
         }
     }
+    close(file);
 }
 
 TEST(Output, KeyIsReadAsAtoiReadsIt)
 {
     // Text without a number is key 0, which glibc seeds as 1; numbers beyond
-    // 32 bits wrap as glibc's atoi (a cast of strtol) wraps them.
+    // 32 bits wrap as glibc's atoi (a cast of strtol) wraps them; the base is
+    // always ten.
     const std::pair<const char*, std::int32_t> keys[] = {
         {"abc", 1},
         {"0", 1},
@@ -328,6 +359,8 @@ TEST(Output, KeyIsReadAsAtoiReadsIt)
         {"4294967297", 1},
         {"99999999999999999999", -1},
         {"-2147483649", 2147483647},
+        {"010", 10},
+        {"0x10", 1},
     };
     run_options options;
     options.input = "one\ntwo\n";
@@ -404,25 +437,29 @@ TEST(Output, CounterRepeatsEvery256Lines)
     EXPECT_EQ(sealed.substr(sealed.size() - 129), sealed.substr(0, 129));
 }
 
+// How a live test meets the command: pipes both ways, the same terminal
+// both ways, a socket for input, or a regular file for output.
+enum class connection { pipes, terminal, socket_input, file_output };
+
 struct live_case {
     std::string name;
     const char* path;
     std::vector<std::string> args;
     std::function<std::string(const std::string&)> model;
-    bool terminal;
+    connection how;
 };
 
 // Types lines one at a time to a command whose input stays open and
-// expects the output of each within a second, before any more input: at a
-// terminal, where the command reads and writes the same pseudo-terminal
-// and Ctrl-D ends the input, or through pipes.
+// expects the output of each within a second, before any more input. At
+// a terminal Ctrl-D ends the input, elsewhere closing it.
 void expect_each_line_at_once(const live_case& c)
 {
     int feed = -1;   // where the test types
     int listen = -1; // where it reads the output
     int child_in = -1;
     int child_out = -1;
-    if (c.terminal) {
+    char file_path[] = "/tmp/tools_test_live_XXXXXX";
+    if (c.how == connection::terminal) {
         const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0) << std::strerror(errno);
         const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -435,14 +472,23 @@ void expect_each_line_at_once(const live_case& c)
         feed = listen = master;
         child_in = child_out = terminal;
     } else {
-        int in_pipe[2];
-        int out_pipe[2];
-        ASSERT_EQ(pipe2(in_pipe, O_CLOEXEC), 0);
-        ASSERT_EQ(pipe2(out_pipe, O_CLOEXEC), 0);
-        feed = in_pipe[1];
-        listen = out_pipe[0];
-        child_in = in_pipe[0];
-        child_out = out_pipe[1];
+        int in_ends[2];
+        ASSERT_EQ(c.how == connection::socket_input ? socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in_ends)
+                                                    : pipe2(in_ends, O_CLOEXEC),
+                  0);
+        child_in = in_ends[0];
+        feed = in_ends[1];
+        if (c.how == connection::file_output) {
+            child_out = mkstemp(file_path);
+            ASSERT_GE(child_out, 0);
+            listen = open(file_path, O_RDONLY | O_CLOEXEC);
+            unlink(file_path);
+        } else {
+            int out_pipe[2];
+            ASSERT_EQ(pipe2(out_pipe, O_CLOEXEC), 0);
+            listen = out_pipe[0];
+            child_out = out_pipe[1];
+        }
     }
     const pid_t child = fork();
     if (child == 0) {
@@ -454,7 +500,7 @@ void expect_each_line_at_once(const live_case& c)
     if (child_out != child_in) {
         close(child_out);
     }
-    const int wait_ms = wrapped() ? 20000 : 1000;
+    const double wait_seconds = wrapped() ? 20 : 1;
     std::string typed;
     std::string received;
     bool on_time = true;
@@ -462,21 +508,30 @@ void expect_each_line_at_once(const live_case& c)
         typed += line;
         EXPECT_EQ(write(feed, line.data(), line.size()), static_cast<ssize_t>(line.size()));
         const std::string expected = c.model(typed);
+        timespec typed_at{};
+        clock_gettime(CLOCK_MONOTONIC, &typed_at);
         while (on_time && received.size() < expected.size()) {
+            const double left = wait_seconds - seconds_since(typed_at);
             pollfd ready{listen, POLLIN, 0};
             char buffer[4096];
             ssize_t got = 0;
-            on_time = poll(&ready, 1, wait_ms) == 1 && (got = read(listen, buffer, sizeof buffer)) > 0;
-            received.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+            if (left <= 0) {
+                on_time = false;
+            } else if (poll(&ready, 1, static_cast<int>(left * 1000) + 1) == 1 &&
+                       (got = read(listen, buffer, sizeof buffer)) > 0) {
+                received.append(buffer, static_cast<std::size_t>(got));
+            } else {
+                usleep(5000); // a file has nothing more yet
+            }
         }
-        EXPECT_TRUE(on_time) << c.name << ": no output for " << line << "within " << wait_ms << " ms";
+        EXPECT_TRUE(on_time) << c.name << ": no output for " << line << "within " << wait_seconds << " s";
         EXPECT_EQ(received, expected) << c.name;
     }
     if (!on_time) {
         kill(child, SIGKILL);
     }
-    // The end of input: Ctrl-D at a terminal, the pipe's close otherwise.
-    if (c.terminal) {
+    // The end of input: Ctrl-D at a terminal, closing it otherwise.
+    if (c.how == connection::terminal) {
         EXPECT_EQ(write(feed, "\x04", 1), 1);
     } else {
         close(feed);
@@ -489,13 +544,20 @@ void expect_each_line_at_once(const live_case& c)
 
 TEST(Live, EachLineArrivesWhileInputStaysOpen)
 {
+    const std::pair<const char*, connection> connections[] = {
+        {"through pipes", connection::pipes},
+        {"at a terminal", connection::terminal},
+        {"from a socket", connection::socket_input},
+        {"into a file", connection::file_output},
+    };
     std::vector<live_case> cases;
     for (const tool& t : tools) {
         const auto model = [&t](const std::string& input) {
             return reference_output(t.program, 4, input);
         };
-        cases.push_back({std::string(t.name) + " into a pipe", t.path, {"4"}, model, false});
-        cases.push_back({std::string(t.name) + " at a terminal", t.path, {"4"}, model, true});
+        for (const auto& [name, how] : connections) {
+            cases.push_back({std::string(t.name) + " " + name, t.path, {"4"}, model, how});
+        }
     }
     // The README's example of the two stepping programs in one pipe.
     cases.push_back({"stepseal | stepopen",
@@ -505,7 +567,7 @@ TEST(Live, EachLineArrivesWhileInputStaysOpen)
                          return reference_output(reference_program::stepopen, 99,
                                                  reference_output(reference_program::stepseal, 99, input));
                      },
-                     false});
+                     connection::pipes});
     for (const live_case& c : cases) {
         expect_each_line_at_once(c);
     }
@@ -632,7 +694,8 @@ TEST(Pipes, SlowPeersLoseNothingBlockingOrNot)
 {
     // A slow reader makes writes wait and a slow writer makes reads wait;
     // where a parent left O_NONBLOCK on a pipe, those calls fail with EAGAIN
-    // instead, and the filter must wait all the same.
+    // instead, and the filter must wait all the same: losing nothing, and
+    // not spinning, so idle most of the time.
     struct case_t {
         const char* name;
         std::string input;
@@ -656,12 +719,17 @@ TEST(Pipes, SlowPeersLoseNothingBlockingOrNot)
         options.args = {"-5"};
         options.input = c.input;
         options.input_piece = c.input_piece;
+        options.input_pause = c.input_piece > 1 ? 2000 : 200;
         options.slow_reader = c.slow_reader;
         options.nonblocking_stdin = c.nonblocking_stdin;
         options.nonblocking_stdout = c.nonblocking_stdout;
         for (const tool& t : tools) {
             SCOPED_TRACE(c.name);
-            expect_model_output(t, options, -5);
+            const run_result result = expect_model_output(t, options, -5);
+            if (!wrapped()) { // a wrapper's own start-up takes CPU time
+                EXPECT_LT(result.cpu_seconds, result.wall_seconds / 2)
+                    << t.name << " was busy for most of its run of " << result.wall_seconds << " s";
+            }
         }
     }
 }
@@ -696,7 +764,7 @@ TEST(Failures, InputFileThatIsOutputFileIsRefused)
     // Reading one's own output would grow the file until the disk is full.
     struct case_t {
         const char* name;
-        int output_flags;
+        int output_flags; // 0: a pipe
         bool input_read_to_end;
         bool refused;
     };
@@ -705,6 +773,7 @@ TEST(Failures, InputFileThatIsOutputFileIsRefused)
         {"<f 1<>f", O_RDWR, false, true},
         {"<f >f, emptied by the shell", O_WRONLY | O_TRUNC, false, false},
         {"<f >>f, input already read to its end", O_WRONLY | O_APPEND, true, false},
+        {"<f | cat", 0, false, false},
     };
     const std::string content = "one\ntwo\n";
     for (const tool& t : tools) {
@@ -717,7 +786,7 @@ TEST(Failures, InputFileThatIsOutputFileIsRefused)
             run_options options;
             options.args = {"3"};
             options.stdin_fd = open(path, O_RDONLY | O_CLOEXEC);
-            options.stdout_fd = open(path, c.output_flags | O_CLOEXEC);
+            options.stdout_fd = c.output_flags != 0 ? open(path, c.output_flags | O_CLOEXEC) : -1;
             options.file_size_limit = 1 << 20;
             if (c.input_read_to_end) {
                 lseek(options.stdin_fd, 0, SEEK_END);
@@ -725,7 +794,9 @@ TEST(Failures, InputFileThatIsOutputFileIsRefused)
             const std::string before = (c.output_flags & O_TRUNC) != 0 ? "" : content;
             const run_result result = run(t.path, options);
             close(options.stdin_fd);
-            close(options.stdout_fd);
+            if (options.stdout_fd >= 0) {
+                close(options.stdout_fd);
+            }
             std::ifstream after_stream(path, std::ios::binary);
             const std::string after{std::istreambuf_iterator<char>(after_stream), {}};
             unlink(path);
@@ -733,6 +804,8 @@ TEST(Failures, InputFileThatIsOutputFileIsRefused)
             EXPECT_EQ(result.err, c.refused ? std::string(t.name) + ": input file is output file\n" : "")
                 << t.name << " " << c.name;
             EXPECT_EQ(after, before) << t.name << " " << c.name;
+            EXPECT_EQ(result.out, c.output_flags == 0 ? reference_output(t.program, 3, content) : "")
+                << t.name << " " << c.name;
         }
     }
 }
