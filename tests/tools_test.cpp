@@ -458,7 +458,6 @@ void expect_each_line_at_once(const live_case& c)
     int listen = -1; // where it reads the output
     int child_in = -1;
     int child_out = -1;
-    char file_path[] = "/tmp/tools_test_live_XXXXXX";
     if (c.how == connection::terminal) {
         const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0) << std::strerror(errno);
@@ -479,6 +478,7 @@ void expect_each_line_at_once(const live_case& c)
         child_in = in_ends[0];
         feed = in_ends[1];
         if (c.how == connection::file_output) {
+            char file_path[] = "/tmp/tools_test_live_XXXXXX";
             child_out = mkstemp(file_path);
             ASSERT_GE(child_out, 0);
             listen = open(file_path, O_RDONLY | O_CLOEXEC);
@@ -514,11 +514,11 @@ void expect_each_line_at_once(const live_case& c)
             const double left = wait_seconds - seconds_since(typed_at);
             pollfd ready{listen, POLLIN, 0};
             char buffer[4096];
-            ssize_t got = 0;
-            if (left <= 0) {
-                on_time = false;
-            } else if (poll(&ready, 1, static_cast<int>(left * 1000) + 1) == 1 &&
-                       (got = read(listen, buffer, sizeof buffer)) > 0) {
+            const ssize_t got = left <= 0 || poll(&ready, 1, static_cast<int>(left * 1000) + 1) != 1
+                                    ? 0
+                                    : read(listen, buffer, sizeof buffer);
+            on_time = left > 0;
+            if (got > 0) {
                 received.append(buffer, static_cast<std::size_t>(got));
             } else {
                 usleep(5000); // a file has nothing more yet
