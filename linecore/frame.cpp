@@ -162,6 +162,20 @@ bool fill_input()
     return true;
 }
 
+// A line's first block, copied whole: eight vector moves. GCC would make
+// a memcpy of the same a library call or a loop.
+void copy_block(char* to, const char* from)
+{
+#ifdef __SSE2__
+    for (std::size_t part = 0; part < block_size / 16; ++part) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16 * part),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16 * part)));
+    }
+#else
+    std::memcpy(to, from, block_size);
+#endif
+}
+
 std::uint64_t newlines_in_chunk(const char* chunk)
 {
     std::uint64_t bits = 0;
@@ -182,8 +196,9 @@ std::uint64_t newlines_in_chunk(const char* chunk)
 
 // The position of the first newline not yet taken, or input_end when the
 // data holds no more. Lines take their newlines in order, so this is the
-// end of the line that starts at input_begin.
-std::size_t take_newline()
+// end of the line that starts at input_begin. Inline: a call per line
+// costs a tenth of the line's time.
+inline std::size_t take_newline()
 {
     while (newline_bits == 0) {
         if (scanned_to >= input_end) {
@@ -234,7 +249,7 @@ read_status read_line(std::string& line)
         // own length costs several times that on short lines.
         assert(input_begin + block_size <= sizeof input_buffer);
         line.resize(block_size);
-        std::memcpy(line.data(), input_buffer + input_begin, block_size);
+        copy_block(line.data(), input_buffer + input_begin);
         line.resize(std::min(length, block_size));
         input_begin = newline + 1;
         return read_status::line;
