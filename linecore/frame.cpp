@@ -162,8 +162,8 @@ bool fill_input()
     return true;
 }
 
-// A line's first block, copied whole: eight vector moves. GCC would make
-// a memcpy of the same a library call or a loop.
+// Eight vector moves, where GCC would make a memcpy of the same a library
+// call.
 void copy_block(char* to, const char* from)
 {
 #ifdef __SSE2__
@@ -245,8 +245,9 @@ read_status read_line(std::string& line)
     std::size_t newline = take_newline();
     if (newline < input_end) {
         const std::size_t length = newline - input_begin;
-        // A copy of fixed size is a few vector moves; one of the line's
-        // own length costs several times that on short lines.
+        // The whole first block is copied, a fixed size, and the line then
+        // cut to its length: cheaper on short lines than a copy of their own
+        // length.
         assert(input_begin + block_size <= sizeof input_buffer);
         line.resize(block_size);
         copy_block(line.data(), input_buffer + input_begin);
