@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <poll.h>
 #include <sstream>
 #include <string>
@@ -346,29 +347,45 @@ TEST(Output, EveryByteMatchesTheModelOnMixedInput)
     close(file);
 }
 
+// The key that atoi gives for a number: clamped to the range of long, as
+// strtol clamps it, then cut to 32 bits as the conversion to int does.
+// So beyond 32 bits a key wraps modulo 2^32 where long has 64 bits, and
+// saturates where it has 32 (armhf, i386). A number beyond 64 bits is
+// given as the 64-bit limit on its side, which every long reaches.
+std::int32_t key_of_number(std::int64_t number)
+{
+    const std::int64_t clamped =
+        std::clamp<std::int64_t>(number, std::numeric_limits<long>::min(), std::numeric_limits<long>::max());
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(clamped) & 0xFFFFFFFF));
+}
+
 TEST(Output, KeyIsReadAsAtoiReadsIt)
 {
-    // Text without a number is key 0, which glibc seeds as 1; numbers beyond
-    // 32 bits wrap as glibc's atoi (a cast of strtol) wraps them; the base is
-    // always ten.
-    const std::pair<const char*, std::int32_t> keys[] = {
-        {"abc", 1},
-        {"0", 1},
+    // Text without a leading number is key 0, which glibc seeds as 1; the
+    // base is always ten.
+    constexpr std::int64_t beyond_64_bits = std::numeric_limits<std::int64_t>::max();
+    const std::pair<const char*, std::int64_t> keys[] = {
+        {"abc", 0},
+        {"--help", 0},
+        {"0", 0},
         {" 12x", 12},
         {"+7", 7},
-        {"4294967297", 1},
-        {"99999999999999999999", -1},
-        {"-2147483649", 2147483647},
         {"010", 10},
-        {"0x10", 1},
+        {"0x10", 0},
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483648},
+        {"4294967338", 4294967338},
+        {"-2147483649", -2147483649},
+        {"99999999999000000000", beyond_64_bits},
+        {"-99999999999000000000", -beyond_64_bits - 1},
     };
     run_options options;
     options.input = "one\ntwo\n";
     for (const tool& t : tools) {
-        for (const auto& [text, key] : keys) {
+        for (const auto& [text, number] : keys) {
             SCOPED_TRACE(std::string("key text '") + text + "'");
             options.args = {text};
-            expect_model_output(t, options, key);
+            expect_model_output(t, options, key_of_number(number));
         }
     }
 }
