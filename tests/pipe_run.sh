@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# long_run.sh MAKE_CORPUS MODEL_FILTER LINES STEPSEAL STEPOPEN FIXSEAL
+# pipe_run.sh MAKE_CORPUS MODEL_FILTER LINES STEPSEAL STEPOPEN FIXSEAL
 # Many lines through pipes for each program, against the independent model
 # over the same lines: equal checksums and sizes mean nothing was lost,
 # duplicated, reordered or miscomputed under load.
