@@ -15,10 +15,13 @@
 #include <iterator>
 #include <limits>
 #include <poll.h>
+#include <sched.h>
 #include <sstream>
 #include <string>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -60,6 +63,10 @@ struct run_options {
     // gone wrong must not fill the machine's memory.
     std::size_t output_limit = std::size_t{64} << 20;
     rlim_t file_size_limit = RLIM_INFINITY; // the same for output to a file
+    std::vector<std::string> environment;   // NAME=value, added to the child's
+    // Run in the child just before the program starts, after its standard
+    // descriptors are in place.
+    std::function<void()> before_exec;
 };
 
 struct run_result {
@@ -158,6 +165,12 @@ run_result run(const char* path, const run_options& options)
             fcntl(STDOUT_FILENO, F_SETFL, fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
         }
         std::signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
+        for (const std::string& variable : options.environment) {
+            putenv(const_cast<char*>(variable.c_str())); // the child's own copy, kept until exec
+        }
+        if (options.before_exec) {
+            options.before_exec();
+        }
         exec_tool(path, options.args);
     }
     close(in_pipe[0]);
@@ -635,6 +648,25 @@ TEST(Failures, WriteErrorsAreReportedWithStatusOne)
     }
 }
 
+TEST(Failures, FailedCloseIsAWriteError)
+{
+    // Some file systems report a failed write only at the close; the shim
+    // makes close(1) fail so. The lines are written before it.
+    const std::string input = "one\ntwo\n";
+    run_options options;
+    options.args = {"8"};
+    options.input = input;
+    options.environment = {std::string("LD_PRELOAD=") + CLOSE_FAILS_PATH,
+                           // The shim comes before AddressSanitizer's runtime.
+                           "ASAN_OPTIONS=verify_asan_link_order=0"};
+    for (const tool& t : tools) {
+        const run_result result = run(t.path, options);
+        EXPECT_EQ(result.exit_status, 1) << t.name;
+        EXPECT_EQ(result.err, std::string(t.name) + ": write error: Input/output error\n");
+        EXPECT_TRUE(result.out == reference_output(t.program, 8, input)) << t.name;
+    }
+}
+
 TEST(Failures, ReadErrorsAreReportedWithStatusOne)
 {
     const int directory = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -825,6 +857,69 @@ TEST(Failures, InputFileThatIsOutputFileIsRefused)
                 << t.name << " " << c.name;
         }
     }
+}
+
+// Mounting needs root: ctest shows no output of a skipped test, so the
+// suite's name says so.
+TEST(AsRoot, SameInodeNumberOnAnotherFileSystemIsAnotherFile)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root, to mount two tmpfs";
+    }
+    char top[] = "/tmp/tools_test_devices_XXXXXX";
+    ASSERT_NE(mkdtemp(top), nullptr);
+    const std::string first = std::string(top) + "/a";
+    const std::string second = std::string(top) + "/b";
+    const std::string input_path = first + "/in";
+    const std::string output_path = second + "/out";
+    ASSERT_EQ(mkdir(first.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(second.c_str(), 0700), 0);
+    // In the child's own mount namespace: two fresh tmpfs, which number
+    // their inodes alike, so the input file on one and the output file on
+    // the other have the same inode number on different devices.
+    run_options options;
+    options.args = {"3"};
+    options.before_exec = [&] {
+        const auto give_up = [](const char* what) {
+            dprintf(STDERR_FILENO, "%s: %s\n", what, std::strerror(errno));
+            _exit(125);
+        };
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            give_up("a mount namespace of its own");
+        }
+        if (mount("none", first.c_str(), "tmpfs", 0, nullptr) != 0 ||
+            mount("none", second.c_str(), "tmpfs", 0, nullptr) != 0) {
+            give_up("mount tmpfs");
+        }
+        const int input = open(input_path.c_str(), O_RDWR | O_CREAT, 0600);
+        const int output = open(output_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        struct stat input_stat {};
+        struct stat output_stat {};
+        if (input < 0 || output < 0 || write(input, "one\n", 4) != 4 || lseek(input, 0, SEEK_SET) != 0 ||
+            fstat(input, &input_stat) != 0 || fstat(output, &output_stat) != 0) {
+            give_up("the files");
+        }
+        if (input_stat.st_ino != output_stat.st_ino || input_stat.st_dev == output_stat.st_dev) {
+            dprintf(STDERR_FILENO, "not one inode number on two devices\n");
+            _exit(124);
+        }
+        dup2(input, STDIN_FILENO);
+        dup2(output, STDOUT_FILENO);
+    };
+    for (const tool& t : tools) {
+        const run_result result = run(t.path, options);
+        if (result.exit_status == 125) {
+            rmdir(second.c_str());
+            rmdir(first.c_str());
+            rmdir(top);
+            GTEST_SKIP() << result.err;
+        }
+        EXPECT_EQ(result.exit_status, 0) << t.name;
+        EXPECT_EQ(result.err, "") << t.name;
+    }
+    rmdir(second.c_str());
+    rmdir(first.c_str());
+    rmdir(top);
 }
 
 } // namespace
