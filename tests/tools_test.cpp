@@ -382,6 +382,7 @@ TEST(Output, KeyIsReadAsAtoiReadsIt)
         {"--help", 0},
         {"0", 0},
         {" 12x", 12},
+        {"\t\n 12", 12},
         {"+7", 7},
         {"010", 10},
         {"0x10", 0},
@@ -816,6 +817,7 @@ TEST(Failures, InputFileThatIsOutputFileIsRefused)
         int output_flags; // 0: a pipe
         bool input_read_to_end;
         bool refused;
+        bool other_file = false; // output to another file in the same folder
     };
     const case_t cases[] = {
         {"<f >>f", O_WRONLY | O_APPEND, false, true},
@@ -823,6 +825,7 @@ TEST(Failures, InputFileThatIsOutputFileIsRefused)
         {"<f >f, emptied by the shell", O_WRONLY | O_TRUNC, false, false},
         {"<f >>f, input already read to its end", O_WRONLY | O_APPEND, true, false},
         {"<f | cat", 0, false, false},
+        {"<f >>g", O_WRONLY | O_APPEND, false, false, true},
     };
     const std::string content = "one\ntwo\n";
     for (const tool& t : tools) {
@@ -832,10 +835,17 @@ TEST(Failures, InputFileThatIsOutputFileIsRefused)
             ASSERT_GE(file, 0);
             ASSERT_EQ(write(file, content.data(), content.size()), static_cast<ssize_t>(content.size()));
             close(file);
+            char other_path[] = "/tmp/tools_test_other_XXXXXX";
+            if (c.other_file) {
+                const int other = mkstemp(other_path);
+                ASSERT_GE(other, 0);
+                close(other);
+            }
+            const char* output_path = c.other_file ? other_path : path;
             run_options options;
             options.args = {"3"};
             options.stdin_fd = open(path, O_RDONLY | O_CLOEXEC);
-            options.stdout_fd = c.output_flags != 0 ? open(path, c.output_flags | O_CLOEXEC) : -1;
+            options.stdout_fd = c.output_flags != 0 ? open(output_path, c.output_flags | O_CLOEXEC) : -1;
             options.file_size_limit = 1 << 20;
             if (c.input_read_to_end) {
                 lseek(options.stdin_fd, 0, SEEK_END);
@@ -849,6 +859,12 @@ TEST(Failures, InputFileThatIsOutputFileIsRefused)
             std::ifstream after_stream(path, std::ios::binary);
             const std::string after{std::istreambuf_iterator<char>(after_stream), {}};
             unlink(path);
+            if (c.other_file) {
+                std::ifstream other_stream(other_path, std::ios::binary);
+                const std::string written{std::istreambuf_iterator<char>(other_stream), {}};
+                unlink(other_path);
+                EXPECT_TRUE(written == reference_output(t.program, 3, content)) << t.name << " " << c.name;
+            }
             EXPECT_EQ(result.exit_status, c.refused ? 1 : 0) << t.name << " " << c.name;
             EXPECT_EQ(result.err, c.refused ? std::string(t.name) + ": input file is output file\n" : "")
                 << t.name << " " << c.name;
