@@ -177,7 +177,7 @@ std::size_t first_zero(const char* block)
 
 } // namespace frame_internals
 
-line_path best_line_path()
+line_path best_line_path() noexcept
 {
 #if LINECORE_WIDE_PATHS
     // May run before the C library's start-up has asked the processor.

@@ -66,7 +66,7 @@ enum class line_path { baseline, avx2, avx512 };
 
 // The widest path this processor runs: what every run uses, chosen once
 // at start-up.
-line_path best_line_path();
+line_path best_line_path() noexcept;
 // "SSE2" (or "plain" off x86-64), "AVX2", "AVX-512".
 const char* line_path_name(line_path path);
 // A test seam: makes later runs of for_each_line in this process take the
