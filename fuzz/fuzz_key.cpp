@@ -1,8 +1,11 @@
 // Any key text, line byte and counter value through the key conversion
 // and the transform: under the sanitizers, no undefined behaviour, and
-// the results stay in their ranges.
+// the results stay in their ranges. Then the same line, as the line after
+// as many others, through the line loop of every path this processor
+// runs, against the independent model.
 #include "linecore/frame.h"
 #include "linecore/transform.h"
+#include "tests/reference.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -11,6 +14,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -20,6 +24,27 @@ void check(bool holds)
     if (!holds) {
         std::abort();
     }
+}
+
+std::string input;
+std::size_t input_offset = 0;
+
+ssize_t serve_input(void* buffer, std::size_t size)
+{
+    const std::size_t count = std::min(size, input.size() - input_offset);
+    std::memcpy(buffer, input.data() + input_offset, count);
+    input_offset += count;
+    return static_cast<ssize_t>(count);
+}
+
+ssize_t take_output(const void* /*buffer*/, std::size_t size)
+{
+    return static_cast<ssize_t>(size);
+}
+
+int close_nothing()
+{
+    return 0;
 }
 
 } // namespace
@@ -47,6 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(byte >= '!' && byte <= '~');
     }
 
+    std::string one_line = line; // a line of its own: no newline in it
+    std::replace(one_line.begin(), one_line.end(), '\n', ' ');
     const std::size_t length = line.size();
     pad_line(line);
     check(line.size() == std::max(length, block_size));
@@ -72,5 +99,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             check(out <= 0x21 || out >= 0xC4);
         }
     }
+
+    // The stepping recipe in the loop of each path; the last line's block.
+    input.clear();
+    for (unsigned n = 0; n <= steps; ++n) {
+        input += one_line + '\n';
+    }
+    const std::string expected = reference_line(reference_program::stepopen, reference_key_block(key), steps, one_line);
+    for (const line_path path : {line_path::baseline, line_path::avx2, line_path::avx512}) {
+        if (!use_line_path(path)) {
+            continue;
+        }
+        input_offset = 0;
+        use_io(serve_input, take_output, close_nothing);
+        std::string looped_key_block;
+        std::string looped_counter_block;
+        std::string looped_output_block;
+        check(for_each_line([&](std::string& each_line, std::uint64_t line_index) {
+                  pad_line(each_line);
+                  if (line_index == 0) {
+                      looped_key_block = make_key_block(key);
+                      looped_counter_block = looped_key_block;
+                  } else {
+                      step_counter(looped_counter_block);
+                  }
+                  combine_block(each_line, looped_counter_block, looped_output_block);
+              }) == 0);
+        check(looped_output_block + '\n' == expected);
+    }
+    use_line_path(best_line_path());
     return 0;
 }

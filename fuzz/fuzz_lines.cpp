@@ -1,8 +1,11 @@
 // Arbitrary bytes, split at fuzzer-chosen points as a pipe splits them,
-// through the line reader and through each program's main in process.
-// Checks what must hold for every input.
+// through the line reader and through each program's main in process, on
+// every path of the line loop this processor runs. Checks what must hold
+// for every input, and that every path writes the independent model's
+// bytes.
 #include "linecore/frame.h"
 #include "linecore/transform.h"
+#include "tests/reference.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -107,6 +110,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool ascii = std::none_of(input.begin(), input.end(), [](char byte) {
         return (byte & 0x80) != 0;
     });
+
+    // Every path, every program: the model's bytes.
+    const std::int32_t key = std::stoi(key_text);
+    for (const line_path path : {line_path::baseline, line_path::avx2, line_path::avx512}) {
+        if (use_line_path(path)) {
+            check(run_main(stepseal_main, key_text) == reference_output(reference_program::stepseal, key, input));
+            check(run_main(stepopen_main, key_text) == reference_output(reference_program::stepopen, key, input));
+            check(run_main(fixseal_main, key_text) == reference_output(reference_program::fixseal, key, input));
+        }
+    }
+    use_line_path(best_line_path());
 
     // stepopen: one record of block_size bytes and a newline per line.
     const std::string opened = run_main(stepopen_main, key_text);

@@ -13,9 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+using namespace frame_internals;
 
 namespace {
 
@@ -70,21 +68,6 @@ read_function input_read = read_standard_input;
 write_function output_write = write_standard_output;
 close_function output_close = close_standard_output;
 
-// Large enough that reading a file takes few system calls. A line's first
-// block is copied whole from wherever the line starts in the data, so the
-// buffer holds a block more than is ever read into it.
-constexpr std::size_t input_capacity = std::size_t{128} * 1024;
-char input_buffer[input_capacity + block_size];
-std::size_t input_begin = 0;
-std::size_t input_end = 0;
-
-// Newlines are found a chunk of 64 bytes at a time, as a mask with one bit
-// a byte: newline_bits holds those of the chunk that ends at scanned_to
-// that no line has taken yet. A chunk may run past the data into the slack.
-constexpr std::size_t chunk_size = 64;
-static_assert(input_capacity % chunk_size == 0 && chunk_size <= block_size);
-std::size_t scanned_to = 0;
-std::uint64_t newline_bits = 0;
 // A read of a regular file never waits for more input to arrive, so
 // output may gather until the buffer is full; any other input may wait,
 // and what is computed is written out before each read of it.
@@ -93,9 +76,6 @@ bool input_may_wait = standard_input_may_wait();
 // after Ctrl-D, and a socket may give 0 after its error.
 bool input_over = false;
 int input_error = 0;
-
-char output_buffer[output_buffer_size];
-std::size_t output_used = 0;
 
 void report(const char* what)
 {
@@ -129,12 +109,6 @@ void write_all(const char* bytes, std::size_t size)
         bytes += written;
         size -= static_cast<std::size_t>(written);
     }
-}
-
-void flush_output()
-{
-    write_all(output_buffer, output_used);
-    output_used = 0;
 }
 
 // Refills the input buffer; false once the input is over.
@@ -176,47 +150,78 @@ void copy_block(char* to, const char* from)
 #endif
 }
 
-std::uint64_t newlines_in_chunk(const char* chunk)
-{
-    std::uint64_t bits = 0;
-#ifdef __SSE2__
-    const __m128i newline = _mm_set1_epi8('\n');
-    for (std::size_t part = 0; part < chunk_size / 16; ++part) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + 16 * part));
-        const auto found = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline)));
-        bits |= std::uint64_t{found} << (16 * part);
-    }
-#else
-    for (std::size_t j = 0; j < chunk_size; ++j) {
-        bits |= std::uint64_t{chunk[j] == '\n'} << j;
-    }
-#endif
-    return bits;
-}
-
-// The position of the first newline not yet taken, or input_end when the
-// data holds no more. Lines take their newlines in order, so this is the
-// end of the line that starts at input_begin. Inline: a call per line
-// costs a tenth of the line's time.
-inline std::size_t take_newline()
-{
-    while (newline_bits == 0) {
-        if (scanned_to >= input_end) {
-            return input_end;
-        }
-        newline_bits = newlines_in_chunk(input_buffer + scanned_to);
-        const std::size_t in_data = input_end - scanned_to;
-        if (in_data < chunk_size) {
-            newline_bits &= (std::uint64_t{1} << in_data) - 1;
-        }
-        scanned_to += chunk_size;
-    }
-    const std::size_t newline = scanned_to - chunk_size + static_cast<std::size_t>(std::countr_zero(newline_bits));
-    newline_bits &= newline_bits - 1;
-    return newline;
-}
+line_path chosen_path = best_line_path();
 
 } // namespace
+
+namespace frame_internals {
+
+char input_buffer[input_capacity + block_size];
+std::size_t input_begin = 0;
+std::size_t input_end = 0;
+std::size_t scanned_to = 0;
+std::uint64_t newline_bits = 0;
+char output_buffer[output_buffer_size];
+std::size_t output_used = 0;
+
+void flush_output()
+{
+    write_all(output_buffer, output_used);
+    output_used = 0;
+}
+
+std::size_t first_zero(const char* block)
+{
+    return static_cast<std::size_t>(static_cast<const char*>(std::memchr(block, '\0', block_size)) - block);
+}
+
+} // namespace frame_internals
+
+line_path best_line_path() noexcept
+{
+#if LINECORE_WIDE_PATHS
+    // May run before the C library's start-up has asked the processor.
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")) {
+        return line_path::avx512;
+    }
+    if (__builtin_cpu_supports("avx2")) {
+        return line_path::avx2;
+    }
+#endif
+    return line_path::baseline;
+}
+
+const char* line_path_name(line_path path)
+{
+    switch (path) {
+    case line_path::avx2:
+        return "AVX2";
+    case line_path::avx512:
+        return "AVX-512";
+    default:
+#ifdef __SSE2__
+        return "SSE2";
+#else
+        return "plain";
+#endif
+    }
+}
+
+bool use_line_path(line_path path)
+{
+    // The paths are ordered: a processor that runs one runs those before it.
+    if (static_cast<int>(path) > static_cast<int>(best_line_path())) {
+        return false;
+    }
+    chosen_path = path;
+    return true;
+}
+
+line_path current_line_path()
+{
+    return chosen_path;
+}
 
 void set_program_name(const char* argv0)
 {
@@ -277,29 +282,6 @@ read_status read_line(std::string& line)
         seen_any = true;
         newline = take_newline();
     }
-}
-
-void write_text_line(const std::string& output_block)
-{
-    if (output_buffer_size - output_used < block_size + 1) {
-        flush_output();
-    }
-    // The whole block is copied, a fixed size, and tested for a zero byte
-    // in the same pass; zero bytes are rare, so only then is it searched.
-    // The newline goes where the line ends.
-    const auto* bytes = reinterpret_cast<const unsigned char*>(output_block.data());
-    char* out = output_buffer + output_used;
-    unsigned char smallest = 0xFF;
-    for (std::size_t j = 0; j < block_size; ++j) {
-        out[j] = static_cast<char>(bytes[j]);
-        smallest = std::min(smallest, bytes[j]);
-    }
-    std::size_t length = block_size;
-    if (smallest == 0) {
-        length = static_cast<std::size_t>(static_cast<const char*>(std::memchr(out, '\0', block_size)) - out);
-    }
-    out[length] = '\n';
-    output_used += length + 1;
 }
 
 void write_full_block(const std::string& output_block)

@@ -44,6 +44,7 @@ inline std::string reference_key_block(std::int32_t key)
 {
     std::string block;
     for (const std::int32_t value : glibc_rand(static_cast<std::uint32_t>(key), 128)) {
+        // cppcheck-suppress useStlAlgorithm
         block.push_back(static_cast<char>(value % 94 + 33));
     }
     return block;

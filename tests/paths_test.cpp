@@ -1,0 +1,130 @@
+// Every compiled path of the line loop runs each program's own main, in
+// process, on the same inputs; each output must be the independent
+// model's, byte for byte, and so the paths agree with one another.
+#include "linecore/frame.h"
+#include "reference.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+int stepseal_main(int argc, char** argv);
+int stepopen_main(int argc, char** argv);
+int fixseal_main(int argc, char** argv);
+
+namespace {
+
+std::string input;
+std::size_t input_offset = 0;
+std::size_t piece = 0;
+std::string output;
+
+ssize_t serve_in_pieces(void* buffer, std::size_t size)
+{
+    const std::size_t count = std::min({size, piece, input.size() - input_offset});
+    std::memcpy(buffer, input.data() + input_offset, count);
+    input_offset += count;
+    return static_cast<ssize_t>(count);
+}
+
+ssize_t collect(const void* buffer, std::size_t size)
+{
+    output.append(static_cast<const char*>(buffer), size);
+    return static_cast<ssize_t>(size);
+}
+
+int close_nothing()
+{
+    return 0;
+}
+
+// Where two outputs first differ, or npos.
+std::size_t first_difference(const std::string& a, const std::string& b)
+{
+    const auto [at, _] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    return at == a.end() && a.size() == b.size() ? std::string::npos : static_cast<std::size_t>(at - a.begin());
+}
+
+std::string every_byte_lines()
+{
+    // Lines of every length from 0 to 300 (the pad's edge at each place in
+    // a vector), every byte value but the newline at every position, and
+    // more than 256 lines so that the stepped byte goes round.
+    std::string lines;
+    for (std::size_t n = 0; n < 700; ++n) {
+        for (std::size_t j = 0; j < n % 301; ++j) {
+            const auto byte = static_cast<char>((n * 7 + j * 13) % 256);
+            lines += byte == '\n' ? '\r' : byte;
+        }
+        lines += '\n';
+    }
+    return lines;
+}
+
+std::string words_across_reads()
+{
+    // Short lines over several reads, a line longer than the input buffer,
+    // and a last line without a newline.
+    std::string lines;
+    for (int n = 0; n < 40000; ++n) {
+        lines += std::string(static_cast<std::size_t>(n % 23), static_cast<char>('a' + n % 26)) + "\n";
+    }
+    return lines + std::string(300000, 'L') + "\nend";
+}
+
+TEST(LinePaths, EveryPathWritesWhatTheModelWrites)
+{
+    struct program {
+        const char* name;
+        int (*main)(int, char**);
+        reference_program model;
+    };
+    const program programs[] = {
+        {"stepseal", stepseal_main, reference_program::stepseal},
+        {"stepopen", stepopen_main, reference_program::stepopen},
+        {"fixseal", fixseal_main, reference_program::fixseal},
+    };
+    struct case_t {
+        const char* name;
+        std::string bytes;
+    };
+    const case_t inputs[] = {
+        {"every byte", every_byte_lines()},
+        {"across reads", words_across_reads()},
+        {"empty lines and CRLF", "\n\n\r\n" + std::string(128, 'x') + "\r\n" + std::string(127, 'y') + "\n"},
+    };
+    const line_path paths[] = {line_path::baseline, line_path::avx2, line_path::avx512};
+    for (const line_path path : paths) {
+        if (!use_line_path(path)) {
+            std::printf("%s: not on this processor, not run\n", line_path_name(path));
+            continue;
+        }
+        for (const program& p : programs) {
+            for (const case_t& c : inputs) {
+                // Reads of one byte, odd sizes, and all at once.
+                for (const std::size_t size : {std::size_t{1}, std::size_t{4099}, std::size_t{1} << 20}) {
+                    input = c.bytes;
+                    input_offset = 0;
+                    piece = size;
+                    output.clear();
+                    use_io(serve_in_pieces, collect, close_nothing);
+                    static char name[] = "paths";
+                    static char key[] = "-77";
+                    char* argv[] = {name, key, nullptr};
+                    EXPECT_EQ(p.main(2, argv), 0);
+                    const std::string expected = reference_output(p.model, -77, c.bytes);
+                    const std::size_t at = first_difference(output, expected);
+                    EXPECT_EQ(at, std::string::npos)
+                        << line_path_name(path) << " " << p.name << " on " << c.name << ", reads of " << size
+                        << ": first differs at byte " << at << " of " << expected.size();
+                }
+            }
+        }
+    }
+    use_line_path(best_line_path());
+}
+
+} // namespace
