@@ -65,7 +65,7 @@ mkdir wrapped remote
 for program in stepseal stepopen fixseal; do
   cat >"wrapped/$program" <<WRAPPER
 #!/bin/sh
-case \$(readlink /proc/\$\$/fd/0) in */part.000000) sleep 1 ;; esac
+case \$(readlink /proc/\$\$/fd/0) in */part.000000) sleep 0.5 ;; esac
 exec "$bin_dir/$program" "\$@"
 WRAPPER
   chmod +x "wrapped/$program"
