@@ -196,8 +196,7 @@ template <typename Step> LINECORE_INLINE read_status run_lines(Step& step)
             if (status != read_status::line) {
                 return status;
             }
-            pad_line(line);
-            line.resize(block_size);
+            pad_line(line); // read_line keeps at most a block: now exactly one
         }
         step(line, line_index);
         ++line_index;

@@ -929,20 +929,20 @@ TEST(AsRoot, SameInodeNumberOnAnotherFileSystemIsAnotherFile)
         dup2(input, STDIN_FILENO);
         dup2(output, STDOUT_FILENO);
     };
+    std::vector<run_result> results;
     for (const tool& t : tools) {
-        const run_result result = run(t.path, options);
-        if (result.exit_status == 125) {
-            rmdir(second.c_str());
-            rmdir(first.c_str());
-            rmdir(top);
-            GTEST_SKIP() << result.err;
-        }
-        EXPECT_EQ(result.exit_status, 0) << t.name;
-        EXPECT_EQ(result.err, "") << t.name;
+        results.push_back(run(t.path, options));
     }
     rmdir(second.c_str());
     rmdir(first.c_str());
     rmdir(top);
+    for (std::size_t k = 0; k < std::size(tools); ++k) {
+        if (results[k].exit_status == 125) {
+            GTEST_SKIP() << results[k].err;
+        }
+        EXPECT_EQ(results[k].exit_status, 0) << tools[k].name;
+        EXPECT_EQ(results[k].err, "") << tools[k].name;
+    }
 }
 
 } // namespace
