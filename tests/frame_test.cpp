@@ -287,6 +287,7 @@ TEST(ForEachLine, ReadErrorComesAfterEveryLineBeforeIt)
     // interrupted writes that come between the error and its report.
     serve_answers({{"first\nsecond\npar"}, {"tial"}, {"", EIO}, {""}});
     write_schedule = {-EINTR, INT_MAX, -EINTR, INT_MAX, -EINTR, INT_MAX, -EINTR, INT_MAX};
+    set_program_name("linecore"); // another test in this process may have run a program's main
     testing::internal::CaptureStderr();
     const int status = for_each_line(write_padded);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "linecore: read error: Input/output error\n");
