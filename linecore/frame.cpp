@@ -6,6 +6,7 @@
 #include <bit>
 #include <cassert>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -156,6 +157,7 @@ line_path chosen_path = best_line_path();
 
 namespace frame_internals {
 
+line_path path_run = line_path::baseline;
 char input_buffer[input_capacity + block_size];
 std::size_t input_begin = 0;
 std::size_t input_end = 0;
@@ -221,6 +223,40 @@ bool use_line_path(line_path path)
 line_path current_line_path()
 {
     return chosen_path;
+}
+
+line_path last_run_path()
+{
+    return path_run;
+}
+
+// Every allocation starts on a multiple of block_size, so that no block,
+// each a string of its own on the heap, straddles a page. The blocks are
+// stored and loaded whole on every line, and an access split across two
+// pages costs several times one within a page, the more so where a load
+// must wait for the store before it: fixseal's output block once lay
+// across a page boundary and so took a quarter more time per line than
+// stepseal's.
+void* operator new(std::size_t size)
+{
+    // aligned_alloc takes whole multiples of the alignment, and no size 0.
+    const std::size_t blocks = size / block_size + (size % block_size != 0 || size == 0 ? 1 : 0);
+    void* memory = size <= SIZE_MAX - block_size ? std::aligned_alloc(block_size, blocks * block_size) : nullptr;
+    if (memory == nullptr) {
+        report("memory exhausted");
+        std::exit(1);
+    }
+    return memory;
+}
+
+void operator delete(void* memory) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete(void* memory, std::size_t /*size*/) noexcept
+{
+    std::free(memory);
 }
 
 void set_program_name(const char* argv0)

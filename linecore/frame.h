@@ -73,6 +73,8 @@ const char* line_path_name(line_path path);
 // given path. False, and nothing changed, where the processor lacks it.
 bool use_line_path(line_path path);
 line_path current_line_path();
+// The path the last run of for_each_line in this process took.
+line_path last_run_path();
 
 // What the frame's inline parts share with frame.cpp. Not for the tools.
 namespace frame_internals {
@@ -208,18 +210,24 @@ template <typename Step> LINECORE_INLINE read_status run_lines(Step& step)
 // every clone, too big for the compiler to inline on its own in each:
 // flatten makes it. What must stay out of line (the refill, the flush,
 // the key block) is marked noinline.
-template <typename Step> [[gnu::flatten]] read_status run_lines_baseline(Step& step)
+// Each clone notes that it ran, for the tests; the baseline one stays a
+// function of its own, so that its name, too, shows in a trace of a run.
+extern line_path path_run;
+template <typename Step> [[gnu::flatten, gnu::noinline]] read_status run_lines_baseline(Step& step)
 {
+    path_run = line_path::baseline;
     return run_lines(step);
 }
 #if LINECORE_WIDE_PATHS
 template <typename Step> [[gnu::flatten, gnu::target("avx2")]] read_status run_lines_avx2(Step& step)
 {
+    path_run = line_path::avx2;
     return run_lines(step);
 }
 template <typename Step>
 [[gnu::flatten, gnu::target("avx2,avx512f,avx512bw,avx512vl")]] read_status run_lines_avx512(Step& step)
 {
+    path_run = line_path::avx512;
     return run_lines(step);
 }
 #endif
