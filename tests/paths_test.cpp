@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 
 int stepseal_main(int argc, char** argv);
@@ -46,6 +49,28 @@ std::size_t first_difference(const std::string& a, const std::string& b)
 {
     const auto [at, _] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
     return at == a.end() && a.size() == b.size() ? std::string::npos : static_cast<std::size_t>(at - a.begin());
+}
+
+// The widest path by the flags the kernel reports, which it lists only
+// where it also saves the registers they use; no flags line counts as
+// the baseline.
+line_path widest_path_by_kernel()
+{
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    for (std::string line; std::getline(cpuinfo, line);) {
+        if (!LINECORE_WIDE_PATHS || line.rfind("flags", 0) != 0) {
+            continue;
+        }
+        std::istringstream words(line.substr(line.find(':') + 1));
+        bool avx2 = false;
+        int avx512_parts = 0;
+        for (std::string flag; words >> flag;) {
+            avx2 = avx2 || flag == "avx2";
+            avx512_parts += flag == "avx512f" || flag == "avx512bw" || flag == "avx512vl" ? 1 : 0;
+        }
+        return avx512_parts == 3 ? line_path::avx512 : avx2 ? line_path::avx2 : line_path::baseline;
+    }
+    return line_path::baseline;
 }
 
 std::string every_byte_lines()
@@ -96,10 +121,16 @@ TEST(LinePaths, EveryPathWritesWhatTheModelWrites)
         {"across reads", words_across_reads()},
         {"empty lines and CRLF", "\n\n\r\n" + std::string(128, 'x') + "\r\n" + std::string(127, 'y') + "\n"},
     };
-    const line_path paths[] = {line_path::baseline, line_path::avx2, line_path::avx512};
-    for (const line_path path : paths) {
-        if (!use_line_path(path)) {
-            std::printf("%s: not on this processor, not run\n", line_path_name(path));
+    // The first row takes the path a run takes by itself; it must be the
+    // widest, and every path up to it must be there to force.
+    const line_path widest = widest_path_by_kernel();
+    const line_path at_start = current_line_path();
+    const std::optional<line_path> paths[] = {std::nullopt, line_path::baseline, line_path::avx2, line_path::avx512};
+    for (const std::optional<line_path> forced : paths) {
+        const line_path path = forced.value_or(widest);
+        if (forced && !use_line_path(*forced)) {
+            EXPECT_GT(static_cast<int>(path), static_cast<int>(widest))
+                << line_path_name(path) << " cannot be forced on a processor that has it";
             continue;
         }
         for (const program& p : programs) {
@@ -115,16 +146,19 @@ TEST(LinePaths, EveryPathWritesWhatTheModelWrites)
                     static char key[] = "-77";
                     char* argv[] = {name, key, nullptr};
                     EXPECT_EQ(p.main(2, argv), 0);
+                    EXPECT_EQ(last_run_path(), path)
+                        << (forced ? "forced " : "by itself, ") << p.name << " took " << line_path_name(last_run_path())
+                        << ", not " << line_path_name(path);
                     const std::string expected = reference_output(p.model, -77, c.bytes);
                     const std::size_t at = first_difference(output, expected);
                     EXPECT_EQ(at, std::string::npos)
-                        << line_path_name(path) << " " << p.name << " on " << c.name << ", reads of " << size
-                        << ": first differs at byte " << at << " of " << expected.size();
+                        << line_path_name(path) << (forced ? "" : " by itself") << " " << p.name << " on " << c.name
+                        << ", reads of " << size << ": first differs at byte " << at << " of " << expected.size();
                 }
             }
         }
     }
-    use_line_path(best_line_path());
+    use_line_path(at_start);
 }
 
 } // namespace
