@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # parallel_recipe.sh MAKE_CORPUS BIN_DIR SOURCE_DIR cores|hosts
-# The GNU parallel recipes, run as README.md writes them, against one run
-# a file: one large file cut into parts, on sixty thousand lines
+# The GNU parallel recipes, run as docs/scaling.md writes them, against
+# one run a file: one large file cut into parts, on sixty thousand lines
 # with empty lines among them, and many files, one run a file. "cores"
 # runs them on this machine, and checks that each man page shows the same
 # commands; "hosts" runs them over two ssh hosts, played by a private sshd
@@ -21,17 +21,18 @@ sshd_pid=
 trap '[ -z "$sshd_pid" ] || kill "$sshd_pid"; rm -rf "$work"' EXIT
 status=0
 
-# The recipes: the README's indented block that begins with the mktemp
-# line, for stepseal; for hosts, its third line is the README's line that
-# names them. The many-files recipe is the README's indented line that
-# runs parallel on stepseal, and its line that names hosts.
-recipe=$(awk '/^    parts=\$\(mktemp -d\)$/ { on = 1 } on && /^$/ { exit } on { print substr($0, 5) }' "$source_dir/README.md")
-hosts_line=$(grep -E '^    \(cd "\$parts" && parallel -k -S ' "$source_dir/README.md" | cut -c5-) || true
-files_recipe=$(grep -E '^    parallel stepseal ' "$source_dir/README.md" | cut -c5-) || true
-files_hosts_recipe=$(grep -E '^    (RSYNC_OLD_ARGS=1 )?parallel -S .* stepseal ' "$source_dir/README.md" | cut -c5-) || true
-[ "$(wc -l <<<"$recipe")" -eq 4 ] && [ -n "$hosts_line" ] || { echo "FAIL: no recipe found in README.md"; exit 1; }
+# The recipes: the document's indented block that begins with the mktemp
+# line, for stepseal; for hosts, its third line is the document's line
+# that names them. The many-files recipe is the document's indented line
+# that runs parallel on stepseal, and its line that names hosts.
+doc=docs/scaling.md
+recipe=$(awk '/^    parts=\$\(mktemp -d\)$/ { on = 1 } on && /^$/ { exit } on { print substr($0, 5) }' "$source_dir/$doc")
+hosts_line=$(grep -E '^    \(cd "\$parts" && parallel -k -S ' "$source_dir/$doc" | cut -c5-) || true
+files_recipe=$(grep -E '^    parallel stepseal ' "$source_dir/$doc" | cut -c5-) || true
+files_hosts_recipe=$(grep -E '^    (RSYNC_OLD_ARGS=1 )?parallel -S .* stepseal ' "$source_dir/$doc" | cut -c5-) || true
+[ "$(wc -l <<<"$recipe")" -eq 4 ] && [ -n "$hosts_line" ] || { echo "FAIL: no recipe found in $doc"; exit 1; }
 [ "$(wc -l <<<"$files_recipe")" -eq 1 ] && [ "$(wc -l <<<"$files_hosts_recipe")" -eq 1 ] &&
-  [ -n "$files_recipe" ] && [ -n "$files_hosts_recipe" ] || { echo "FAIL: no many-files recipe found in README.md"; exit 1; }
+  [ -n "$files_recipe" ] && [ -n "$files_hosts_recipe" ] || { echo "FAIL: no many-files recipe found in $doc"; exit 1; }
 hosts_recipe=$(awk -v line="$hosts_line" 'NR == 3 { print line; next } { print }' <<<"$recipe")
 if [ "$mode" = hosts ]; then
   recipe=$hosts_recipe
