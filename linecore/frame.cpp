@@ -235,7 +235,7 @@ line_path last_run_path()
 // stored and loaded whole on every line, and an access split across two
 // pages costs several times one within a page, the more so where a load
 // must wait for the store before it: fixseal's output block once lay
-// across a page boundary and so took a quarter more time per line than
+// across a page boundary and so took a fifth more time per line than
 // stepseal's.
 void* operator new(std::size_t size)
 {
