@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -237,11 +238,19 @@ line_path last_run_path()
 // must wait for the store before it: fixseal's output block once lay
 // across a page boundary and so took a fifth more time per line than
 // stepseal's.
-void* operator new(std::size_t size)
+namespace {
+
+// Null when the memory is not there.
+void* aligned_memory(std::size_t size) noexcept
 {
     // aligned_alloc takes whole multiples of the alignment, and no size 0.
     const std::size_t blocks = size / block_size + (size % block_size != 0 || size == 0 ? 1 : 0);
-    void* memory = size <= SIZE_MAX - block_size ? std::aligned_alloc(block_size, blocks * block_size) : nullptr;
+    return size <= SIZE_MAX - block_size ? std::aligned_alloc(block_size, blocks * block_size) : nullptr;
+}
+
+void* aligned_memory_or_exit(std::size_t size)
+{
+    void* memory = aligned_memory(size);
     if (memory == nullptr) {
         report("memory exhausted");
         std::exit(1);
@@ -249,12 +258,47 @@ void* operator new(std::size_t size)
     return memory;
 }
 
+} // namespace
+
+// The whole family but the over-aligned forms, so that everything given
+// out here is given back here (a sanitizer checks that the pairs match).
+void* operator new(std::size_t size)
+{
+    return aligned_memory_or_exit(size);
+}
+void* operator new[](std::size_t size)
+{
+    return aligned_memory_or_exit(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t& /*unused*/) noexcept
+{
+    return aligned_memory(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& /*unused*/) noexcept
+{
+    return aligned_memory(size);
+}
 void operator delete(void* memory) noexcept
 {
     std::free(memory);
 }
-
+void operator delete[](void* memory) noexcept
+{
+    std::free(memory);
+}
 void operator delete(void* memory, std::size_t /*size*/) noexcept
+{
+    std::free(memory);
+}
+void operator delete[](void* memory, std::size_t /*size*/) noexcept
+{
+    std::free(memory);
+}
+void operator delete(void* memory, const std::nothrow_t& /*unused*/) noexcept
+{
+    std::free(memory);
+}
+void operator delete[](void* memory, const std::nothrow_t& /*unused*/) noexcept
 {
     std::free(memory);
 }
