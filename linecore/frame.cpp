@@ -248,6 +248,8 @@ void* aligned_memory(std::size_t size) noexcept
     return size <= SIZE_MAX - block_size ? std::aligned_alloc(block_size, blocks * block_size) : nullptr;
 }
 
+// Where the memory is not there the run ends with a message, as GNU's
+// filters end, rather than with an uncaught std::bad_alloc and an abort.
 void* aligned_memory_or_exit(std::size_t size)
 {
     void* memory = aligned_memory(size);

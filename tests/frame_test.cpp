@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -426,3 +427,22 @@ TEST(WriteErrorDeathTest, ReportsReasonAndExitsOne)
 }
 
 } // namespace
+
+// Every allocation starts on a multiple of a block and holds what was asked
+// for (the sanitizers and valgrind see a write past its end); one that
+// cannot be had ends the run with a message, also where rounding it up to
+// a whole block would wrap.
+TEST(AllocationDeathTest, AlignedToABlockOrTheRunEnds)
+{
+    for (const std::size_t size : {0, 1, 127, 128, 129, 4097}) {
+        void* memory = ::operator new(size);
+        ASSERT_NE(memory, nullptr) << size;
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(memory) % block_size, 0U) << size;
+        std::memset(memory, 0x5A, size);
+        ::operator delete(memory);
+    }
+    for (const std::size_t size : {SIZE_MAX, SIZE_MAX - block_size + 1, SIZE_MAX - block_size}) {
+        EXPECT_EXIT(static_cast<void>(::operator new(size)), ::testing::ExitedWithCode(1), ": memory exhausted\n")
+            << size;
+    }
+}
