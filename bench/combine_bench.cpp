@@ -9,12 +9,12 @@ namespace {
 
 void combine_block_bench(benchmark::State& state)
 {
-    std::string line(block_size, 'a');
+    block_string line(block_size, 'a');
     for (std::size_t j = 0; j < block_size; ++j) {
         line[j] = static_cast<char>(j * 131 + 7);
     }
-    const std::string block = make_key_block(1);
-    std::string output_block;
+    const block_string block = make_key_block(1);
+    block_string output_block;
     for (auto _ : state) {
         benchmark::DoNotOptimize(line.data());
         combine_block(line, block, output_block);

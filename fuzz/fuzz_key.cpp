@@ -4,8 +4,10 @@
 // as many others, through the line loop of every path this processor
 // runs, against the independent model.
 #include "linecore/frame.h"
+#include "linecore/test_seams.h"
 #include "linecore/transform.h"
 #include "tests/reference.h"
+#include "tests/stand_in.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -14,7 +16,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -26,34 +27,13 @@ void check(bool holds)
     }
 }
 
-std::string input;
-std::size_t input_offset = 0;
-
-ssize_t serve_input(void* buffer, std::size_t size)
-{
-    const std::size_t count = std::min(size, input.size() - input_offset);
-    std::memcpy(buffer, input.data() + input_offset, count);
-    input_offset += count;
-    return static_cast<ssize_t>(count);
-}
-
-ssize_t take_output(const void* /*buffer*/, std::size_t size)
-{
-    return static_cast<ssize_t>(size);
-}
-
-int close_nothing()
-{
-    return 0;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider provider(data, size);
     const unsigned steps = provider.ConsumeIntegral<std::uint8_t>();
-    std::string line = provider.ConsumeBytesAsString(provider.ConsumeIntegralInRange<std::size_t>(0, 300));
+    const std::string bytes = provider.ConsumeBytesAsString(provider.ConsumeIntegralInRange<std::size_t>(0, 300));
     std::string key_text = provider.ConsumeRemainingBytesAsString();
     key_text.resize(std::min(key_text.find('\0'), key_text.size())); // an argument ends at its first zero byte
 
@@ -66,19 +46,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(key == number); // where atoi is defined, the key is atoi's
     }
 
-    const std::string key_block = make_key_block(key);
+    const block_string key_block = make_key_block(key);
     check(key_block.size() == block_size);
     for (const char byte : key_block) {
         check(byte >= '!' && byte <= '~');
     }
 
-    std::string one_line = line; // a line of its own: no newline in it
+    block_string line(bytes.begin(), bytes.end());
+    std::string one_line = bytes; // a line of its own: no newline in it
     std::replace(one_line.begin(), one_line.end(), '\n', ' ');
     const std::size_t length = line.size();
     pad_line(line);
     check(line.size() == std::max(length, block_size));
 
-    std::string counter_block = key_block;
+    block_string counter_block = key_block;
     for (unsigned n = 0; n < steps; ++n) {
         step_counter(counter_block);
     }
@@ -86,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(static_cast<unsigned char>(counter_block[block_size - 1]) ==
           (static_cast<unsigned char>(key_block[block_size - 1]) + steps) % 256);
 
-    std::string output_block;
+    block_string output_block;
     combine_block(line, counter_block, output_block);
     check(output_block.size() == block_size);
     for (std::size_t j = 0; j < block_size; ++j) {
@@ -101,21 +82,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // The stepping recipe in the loop of each path; the last line's block.
-    input.clear();
+    std::string input;
     for (unsigned n = 0; n <= steps; ++n) {
         input += one_line + '\n';
     }
     const std::string expected = reference_line(reference_program::stepopen, reference_key_block(key), steps, one_line);
     for (const line_path path : {line_path::baseline, line_path::avx2, line_path::avx512}) {
-        if (!use_line_path(path)) {
+        if (!force_line_path(path)) {
             continue;
         }
-        input_offset = 0;
-        use_io(serve_input, take_output, close_nothing);
-        std::string looped_key_block;
-        std::string looped_counter_block;
-        std::string looped_output_block;
-        check(for_each_line([&](std::string& each_line, std::uint64_t line_index) {
+        serve(input);
+        block_string looped_key_block;
+        block_string looped_counter_block;
+        block_string looped_output_block;
+        check(for_each_line([&](block_string& each_line, std::uint64_t line_index) {
                   pad_line(each_line);
                   if (line_index == 0) {
                       looped_key_block = make_key_block(key);
@@ -125,8 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   }
                   combine_block(each_line, looped_counter_block, looped_output_block);
               }) == 0);
-        check(looped_output_block + '\n' == expected);
+        check(as_string(looped_output_block) + '\n' == expected);
     }
-    use_line_path(best_line_path());
+    stop_forcing_line_path();
     return 0;
 }

@@ -1,7 +1,9 @@
-// The frame's reader and writers, driven in process through stand-in
-// read and write calls.
+// The frame's reader and writers, driven in process through the stand-in
+// descriptor calls.
 #include "linecore/frame.h"
 #include "linecore/transform.h"
+#include "reference.h"
+#include "stand_in.h"
 
 #include <gtest/gtest.h>
 
@@ -16,129 +18,37 @@
 
 namespace {
 
-// What the stand-in read call answers, call by call: bytes (given out
-// across calls if the caller asks for fewer), an error, or the end of
-// input for an empty answer. After the last answer it gives the end.
-struct read_answer {
-    std::string bytes;
-    int error = 0;
-};
-std::vector<read_answer> read_answers;
-std::size_t answer_index = 0;
-// How much had been written when each read call came.
-std::vector<std::size_t> written_at_read;
-
-std::vector<std::string> writes;
-std::size_t written_bytes = 0;
-
-ssize_t serve_input(void* buffer, std::size_t size)
-{
-    written_at_read.push_back(written_bytes);
-    if (answer_index == read_answers.size()) {
-        return 0;
-    }
-    read_answer& answer = read_answers[answer_index];
-    if (answer.error != 0) {
-        ++answer_index;
-        errno = answer.error;
-        return -1;
-    }
-    const std::size_t count = std::min(size, answer.bytes.size());
-    std::memcpy(buffer, answer.bytes.data(), count);
-    answer.bytes.erase(0, count);
-    if (answer.bytes.empty()) {
-        ++answer_index;
-    }
-    return static_cast<ssize_t>(count);
-}
-
-// What the stand-in write call does, call by call: a positive number
-// takes at most that many bytes, 0 takes none and returns 0, a negative
-// one fails with that errno. After the schedule it takes everything.
-std::vector<int> write_schedule;
-std::size_t write_call = 0;
-
-ssize_t record_write(const void* buffer, std::size_t size)
-{
-    const int answer = write_call < write_schedule.size() ? write_schedule[write_call] : INT_MAX;
-    ++write_call;
-    if (answer < 0) {
-        errno = -answer;
-        return -1;
-    }
-    const std::size_t count = std::min(size, static_cast<std::size_t>(answer));
-    writes.emplace_back(static_cast<const char*>(buffer), count);
-    written_bytes += count;
-    return static_cast<ssize_t>(count);
-}
-
-int close_error = 0;
-
-int record_close()
-{
-    errno = close_error;
-    return close_error != 0 ? -1 : 0;
-}
-
-void serve_answers(std::vector<read_answer> answers)
-{
-    read_answers = std::move(answers);
-    answer_index = 0;
-    written_at_read.clear();
-    writes.clear();
-    written_bytes = 0;
-    write_schedule.clear();
-    write_call = 0;
-    close_error = 0;
-    use_io(serve_input, record_write, record_close);
-}
-
-// The input in pieces of at most piece bytes, then the given error.
-void serve(const std::string& input, std::size_t piece, int error = 0)
-{
-    std::vector<read_answer> answers;
-    for (std::size_t at = 0; at < input.size(); at += piece) {
-        answers.push_back({input.substr(at, piece)});
-    }
-    if (error != 0) {
-        answers.push_back({"", error});
-    }
-    serve_answers(std::move(answers));
-}
-
 std::vector<std::string> read_all_lines()
 {
+    line_input input = start_input();
     std::vector<std::string> lines;
-    std::string line;
-    while (read_line(line) == read_status::line) {
-        lines.push_back(line);
+    block_string line;
+    while (read_line(input, line) == read_status::line) {
+        lines.push_back(as_string(line));
     }
     return lines;
 }
 
+std::string padded(const std::string& text)
+{
+    return text.substr(0, block_size) + std::string(block_size - std::min(text.size(), block_size), pad_char);
+}
+
+// What the reader must give: the lines getline gives, brought to block
+// length.
 std::vector<std::string> getline_lines(const std::string& input)
 {
     std::istringstream stream(input);
     std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(stream, line)) {
-        lines.push_back(line.substr(0, block_size));
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(padded(line));
     }
     return lines;
 }
 
 std::string padded_text_line(const std::string& text)
 {
-    return text + std::string(block_size - text.size(), pad_char) + "\n";
-}
-
-std::string joined_writes()
-{
-    std::string all;
-    for (const std::string& piece : writes) {
-        all += piece;
-    }
-    return all;
+    return padded(text) + "\n";
 }
 
 TEST(ReadLine, SplitsLikeGetlineHoweverTheBytesArrive)
@@ -165,22 +75,21 @@ TEST(ReadLine, SplitsLikeGetlineHoweverTheBytesArrive)
     };
     for (const std::string& input : inputs) {
         for (const std::size_t piece : {1U, 3U, 127U, 129U, 1U << 20}) {
-            serve(input, piece);
+            serve(input, {piece});
             EXPECT_EQ(read_all_lines(), getline_lines(input)) << "piece " << piece << " input size " << input.size();
         }
     }
 }
 
-void write_padded(std::string& line, std::uint64_t /*line_index*/)
+void write_line(const block_string& line, std::uint64_t /*line_index*/)
 {
-    pad_line(line);
     write_text_line(line);
 }
 
 TEST(ReadLine, RetriesInterruptedReads)
 {
-    serve_answers({{"", EINTR}, {"one\n"}, {"", EINTR}, {"", EINTR}, {"two\n"}});
-    EXPECT_EQ(read_all_lines(), (std::vector<std::string>{"one", "two"}));
+    serve({{"", EINTR}, {"one\n"}, {"", EINTR}, {"", EINTR}, {"two\n"}});
+    EXPECT_EQ(read_all_lines(), (std::vector<std::string>{padded("one"), padded("two")}));
 }
 
 TEST(ReadLine, InputThatEndedOrFailedStaysSo)
@@ -199,17 +108,22 @@ TEST(ReadLine, InputThatEndedOrFailedStaysSo)
         {{{"a\n"}, {"", EIO}, {""}, {"c\n"}}, {"a"}, read_status::error},
     };
     for (const case_t& c : cases) {
-        serve_answers(c.answers);
+        serve(c.answers);
+        line_input input = start_input();
         std::vector<std::string> lines;
-        std::string line;
+        block_string line;
         read_status status = read_status::line;
-        while ((status = read_line(line)) == read_status::line) {
-            lines.push_back(line);
+        while ((status = read_line(input, line)) == read_status::line) {
+            lines.push_back(as_string(line));
         }
-        EXPECT_EQ(lines, c.lines);
+        std::vector<std::string> expected;
+        std::transform(c.lines.begin(), c.lines.end(), std::back_inserter(expected), padded);
+        EXPECT_EQ(lines, expected);
         EXPECT_EQ(status, c.last);
-        EXPECT_EQ(read_line(line), c.last);
-        EXPECT_EQ(read_answers.back().bytes, "c\n") << "read past the end of input";
+        EXPECT_EQ(read_line(input, line), c.last);
+        // The last answer, "c\n", is never given.
+        EXPECT_TRUE(stand_in.answer < c.answers.size() - 1 || stand_in.given == 0) << "read past the end of input";
+        EXPECT_LT(stand_in.answer, c.answers.size());
     }
 }
 
@@ -219,50 +133,48 @@ TEST(ReadLine, KeepsOnlyTheFirstBlockOfAGigabyteLine)
     // never exists in memory, then a short one.
     static std::size_t remaining = 0;
     remaining = std::size_t{1} << 30;
-    use_io(
-        [](void* buffer, std::size_t size) -> ssize_t {
-            if (remaining == 0) {
-                std::memcpy(buffer, "\nend\n", 5);
-                remaining = SIZE_MAX;
-                return 5;
-            }
-            if (remaining == SIZE_MAX) {
-                return 0;
-            }
-            const std::size_t count = std::min(size, remaining);
-            std::memset(buffer, 'x', count);
-            remaining -= count;
-            return static_cast<ssize_t>(count);
-        },
-        record_write, record_close);
-    std::string line;
-    ASSERT_EQ(read_line(line), read_status::line);
-    EXPECT_EQ(line, std::string(block_size, 'x'));
+    serve("");
+    use_descriptor_calls({[](int /*descriptor*/, void* buffer, std::size_t size) -> ssize_t {
+                              if (remaining == 0) {
+                                  std::memcpy(buffer, "\nend\n", 5);
+                                  remaining = SIZE_MAX;
+                                  return 5;
+                              }
+                              if (remaining == SIZE_MAX) {
+                                  return 0;
+                              }
+                              const std::size_t count = std::min(size, remaining);
+                              std::memset(buffer, 'x', count);
+                              remaining -= count;
+                              return static_cast<ssize_t>(count);
+                          },
+                          stand_in_write, stand_in_close, stand_in_fstat, stand_in_lseek});
+    line_input input = start_input();
+    block_string line;
+    ASSERT_EQ(read_line(input, line), read_status::line);
+    EXPECT_EQ(line, block_string(block_size, 'x'));
     EXPECT_LE(line.capacity(), 2 * block_size);
-    ASSERT_EQ(read_line(line), read_status::line);
-    EXPECT_EQ(line, "end");
-    EXPECT_EQ(read_line(line), read_status::end);
+    ASSERT_EQ(read_line(input, line), read_status::line);
+    EXPECT_EQ(as_string(line), padded("end"));
+    EXPECT_EQ(read_line(input, line), read_status::end);
 }
 
-TEST(ForEachLine, CountsLinesFromZero)
+TEST(ForEachLine, CountsLinesFromZeroOnAlignedBlocks)
 {
     std::string input = "a\n\nc";
     for (int n = 3; n < 300; ++n) {
         input += "\nline";
     }
-    serve(input, 2);
+    serve(input, {2});
     std::vector<std::uint64_t> indexes;
     std::vector<std::string> lines;
-    EXPECT_EQ(for_each_line([&](std::string& line, std::uint64_t line_index) {
-                  lines.push_back(line);
+    EXPECT_EQ(for_each_line([&](block_string& line, std::uint64_t line_index) {
+                  lines.push_back(as_string(line));
                   indexes.push_back(line_index);
+                  ASSERT_EQ(reinterpret_cast<std::uintptr_t>(line.data()) % block_size, 0U);
               }),
               0);
     ASSERT_EQ(lines.size(), 300U);
-    // Each line comes brought to block length, as pad_line brings it.
-    const auto padded = [](const std::string& text) {
-        return text + std::string(block_size - text.size(), pad_char);
-    };
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 4),
               (std::vector<std::string>{padded("a"), padded(""), padded("c"), padded("line")}));
     for (std::uint64_t n = 0; n < 300; ++n) {
@@ -270,52 +182,70 @@ TEST(ForEachLine, CountsLinesFromZero)
     }
 }
 
-TEST(ForEachLine, WritesWhatItHasBeforeEveryRead)
+TEST(ForEachLine, WritesWhatItHasBeforeEveryReadThatMayWait)
 {
     // Lines arriving a read at a time, as from a terminal: before each read,
-    // which may wait for long, every line so far has been written.
-    serve_answers({{"one\n"}, {"two\nthree\n"}, {"four"}});
-    EXPECT_EQ(for_each_line(write_padded), 0);
+    // which may wait for long, every line so far has been written. A read
+    // of a regular file never waits, so there the lines gather.
     const std::size_t line = block_size + 1;
-    EXPECT_EQ(written_at_read, (std::vector<std::size_t>{0, line, 3 * line, 3 * line}));
-    EXPECT_EQ(written_bytes, 4 * line);
+    const std::pair<mode_t, std::vector<std::size_t>> cases[] = {
+        {S_IFIFO, {0, line, 3 * line, 3 * line}},
+        {S_IFCHR, {0, line, 3 * line, 3 * line}},
+        {S_IFREG, {0, 0, 0, 0}},
+    };
+    for (const auto& [type, written_at_read] : cases) {
+        serve({{"one\n"}, {"two\nthree\n"}, {"four"}});
+        stand_in.input_type = type;
+        EXPECT_EQ(for_each_line(write_line), 0);
+        EXPECT_EQ(stand_in.written_at_read, written_at_read) << "file type " << type;
+        EXPECT_EQ(stand_in.written.size(), 4 * line);
+    }
 }
 
 TEST(ForEachLine, ReadErrorComesAfterEveryLineBeforeIt)
 {
     // The partial last line is written too, and the read after the error,
     // which gives 0 as a socket's does, must not hide it; nor must the
-    // interrupted writes that come between the error and its report.
-    serve_answers({{"first\nsecond\npar"}, {"tial"}, {"", EIO}, {""}});
-    write_schedule = {-EINTR, INT_MAX, -EINTR, INT_MAX, -EINTR, INT_MAX, -EINTR, INT_MAX};
-    set_program_name("linecore"); // another test in this process may have run a program's main
-    testing::internal::CaptureStderr();
-    const int status = for_each_line(write_padded);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "linecore: read error: Input/output error\n");
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(joined_writes(), padded_text_line("first") + padded_text_line("second") + padded_text_line("partial"));
+    // interrupted writes that come between the error and its report. The
+    // message names the program as the last part of argv[0] names it.
+    const std::pair<const char*, std::string> names[] = {
+        {"linecore", "linecore"},
+        {"/usr/bin/stepseal", "stepseal"},
+        {"bin/stepopen/", "stepopen"}, // as exec -a may give
+    };
+    for (const auto& [argv0, name] : names) {
+        serve({{"first\nsecond\npar"}, {"tial"}, {"", EIO}, {""}});
+        stand_in.write_schedule = {-EINTR, INT_MAX, -EINTR, INT_MAX, -EINTR, INT_MAX, -EINTR, INT_MAX};
+        set_program_name(argv0);
+        testing::internal::CaptureStderr();
+        const int status = for_each_line(write_line);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), name + ": read error: Input/output error\n");
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(stand_in.written,
+                  padded_text_line("first") + padded_text_line("second") + padded_text_line("partial"));
+    }
 }
 
 TEST(WriteTextLine, EndsAtFirstZeroByteAndBuffers)
 {
     // A zero byte at each place in turn, then two, then none.
-    serve("", 1);
+    serve("");
     std::string expected;
     for (std::size_t zero = 0; zero < block_size; ++zero) {
-        std::string block(block_size, 'q');
+        block_string block(block_size, 'q');
         block[zero] = '\0';
         write_text_line(block);
         expected += std::string(zero, 'q') + '\n';
     }
-    std::string block(block_size, 'q');
+    block_string block(block_size, 'q');
     block[9] = '\0';
     block[3] = '\0';
     write_text_line(block);
-    write_text_line(std::string(block_size, 'q'));
+    write_text_line(block_string(block_size, 'q'));
     expected += "qqq\n" + std::string(block_size, 'q') + '\n';
-    EXPECT_TRUE(writes.empty()); // held until the buffer fills or the run ends
-    EXPECT_EQ(finish_run(read_status::end), 0);
-    EXPECT_EQ(joined_writes(), expected);
+    EXPECT_TRUE(stand_in.written.empty()); // held until the buffer fills or the run ends
+    EXPECT_EQ(finish_run(start_input(), read_status::end), 0);
+    EXPECT_EQ(stand_in.written, expected);
 }
 
 TEST(WriteTextLine, FillsTheBufferToItsEdgeAndNoFurther)
@@ -324,42 +254,41 @@ TEST(WriteTextLine, FillsTheBufferToItsEdgeAndNoFurther)
     // line, or for one byte less: it must just fit, or go to a new buffer.
     // Another line follows it in the next buffer.
     const std::size_t whole_line = block_size + 1;
-    const std::string block(block_size, 'e');
+    const block_string block(block_size, 'e');
     for (const std::size_t room : {whole_line, whole_line - 1}) {
         const std::size_t used = output_buffer_size - room;
         const std::size_t short_line = used % whole_line; // with its newline
         ASSERT_GE(short_line, 1U);
-        serve("", 1);
+        serve("");
         std::string expected;
         for (std::size_t n = 0; n < used / whole_line; ++n) {
             write_text_line(block);
-            expected += block + '\n';
+            expected += as_string(block) + '\n';
         }
-        std::string cut = block;
+        block_string cut = block;
         cut[short_line - 1] = '\0';
         write_text_line(cut);
-        expected += block.substr(0, short_line - 1) + '\n';
+        expected += as_string(block.substr(0, short_line - 1)) + '\n';
         for (int n = 0; n < 2; ++n) {
             write_text_line(block);
-            expected += block + '\n';
+            expected += as_string(block) + '\n';
         }
-        finish_run(read_status::end);
-        EXPECT_TRUE(joined_writes() == expected) << "room " << room;
-        ASSERT_EQ(writes.size(), 2U) << "room " << room;
-        EXPECT_EQ(writes[0].size(), room == whole_line ? output_buffer_size : used) << "room " << room;
+        finish_run(start_input(), read_status::end);
+        EXPECT_TRUE(stand_in.written == expected) << "room " << room;
+        ASSERT_EQ(stand_in.write_sizes.size(), 2U) << "room " << room;
+        EXPECT_EQ(stand_in.write_sizes[0], room == whole_line ? output_buffer_size : used) << "room " << room;
     }
 }
 
 TEST(WriteFullBlock, OneWritePerBlockWithZeroBytes)
 {
-    serve("", 1);
-    std::string block(block_size, '\0');
+    serve("");
+    block_string block(block_size, '\0');
     block[64] = '\n';
     write_full_block(block);
     write_full_block(block);
-    ASSERT_EQ(writes.size(), 2U);
-    EXPECT_EQ(writes[0], block + '\n');
-    EXPECT_EQ(writes[1], block + '\n');
+    EXPECT_EQ(stand_in.write_sizes, (std::vector<std::size_t>{block_size + 1, block_size + 1}));
+    EXPECT_EQ(stand_in.written, as_string(block) + '\n' + as_string(block) + '\n');
 }
 
 TEST(Writers, ShortAndInterruptedWritesLoseNothing)
@@ -369,22 +298,22 @@ TEST(Writers, ShortAndInterruptedWritesLoseNothing)
         {-EINTR, 50, -EINTR, -EINTR, 7},
         {64, -EINTR, 65, 1},
     };
-    std::string first(block_size, 'f');
+    block_string first(block_size, 'f');
     first[100] = '\0';
-    const std::string second(block_size, 's');
+    const block_string second(block_size, 's');
     for (const std::vector<int>& schedule : schedules) {
-        serve("", 1);
-        write_schedule = schedule;
+        serve("");
+        stand_in.write_schedule = schedule;
         write_text_line(first);
         write_text_line(second);
-        EXPECT_EQ(finish_run(read_status::end), 0);
-        EXPECT_EQ(joined_writes(), first.substr(0, 100) + '\n' + second + '\n');
+        EXPECT_EQ(finish_run(start_input(), read_status::end), 0);
+        EXPECT_EQ(stand_in.written, as_string(first.substr(0, 100)) + '\n' + as_string(second) + '\n');
 
-        serve("", 1);
-        write_schedule = schedule;
+        serve("");
+        stand_in.write_schedule = schedule;
         write_full_block(first);
         write_full_block(second);
-        EXPECT_EQ(joined_writes(), first + '\n' + second + '\n');
+        EXPECT_EQ(stand_in.written, as_string(first) + '\n' + as_string(second) + '\n');
     }
 }
 
@@ -401,16 +330,17 @@ TEST(WriteErrorDeathTest, ReportsReasonAndExitsOne)
         {{0}, 0, "Input/output error"},          // a write that takes nothing
         {{}, ENOSPC, "No space left on device"}, // only the close fails
     };
-    const std::string block(block_size, 'z');
+    const block_string block(block_size, 'z');
+    set_program_name("linecore"); // another test in this process may have run a program's main
     for (const case_t& c : cases) {
         for (const auto writer : {write_text_line, write_full_block}) {
             EXPECT_EXIT(
                 {
-                    serve("", 1);
-                    write_schedule = c.schedule;
-                    close_error = c.close_error;
+                    serve("");
+                    stand_in.write_schedule = c.schedule;
+                    stand_in.close_error = c.close_error;
                     writer(block);
-                    finish_run(read_status::end);
+                    finish_run(start_input(), read_status::end);
                 },
                 testing::ExitedWithCode(1), "^linecore: write error: " + c.reason + "\n$");
         }
@@ -418,31 +348,12 @@ TEST(WriteErrorDeathTest, ReportsReasonAndExitsOne)
     // A read error and a failed close: both are told.
     EXPECT_EXIT(
         {
-            serve("line\n", 5, EIO);
-            close_error = EIO;
-            for_each_line(write_padded);
+            serve({{"line\n"}, {"", EIO}});
+            stand_in.close_error = EIO;
+            for_each_line(write_line);
         },
         testing::ExitedWithCode(1),
         "^linecore: read error: Input/output error\nlinecore: write error: Input/output error\n$");
 }
 
 } // namespace
-
-// Every allocation starts on a multiple of a block and holds what was asked
-// for (the sanitizers and valgrind see a write past its end); one that
-// cannot be had ends the run with a message, also where rounding it up to
-// a whole block would wrap.
-TEST(AllocationDeathTest, AlignedToABlockOrTheRunEnds)
-{
-    for (const std::size_t size : {0, 1, 127, 128, 129, 4097}) {
-        void* memory = ::operator new(size);
-        ASSERT_NE(memory, nullptr) << size;
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(memory) % block_size, 0U) << size;
-        std::memset(memory, 0x5A, size);
-        ::operator delete(memory);
-    }
-    for (const std::size_t size : {SIZE_MAX, SIZE_MAX - block_size + 1}) {
-        EXPECT_EXIT(static_cast<void>(::operator new(size)), ::testing::ExitedWithCode(1), ": memory exhausted\n")
-            << size;
-    }
-}

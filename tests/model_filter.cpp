@@ -10,17 +10,14 @@
 
 int main(int argc, char** argv)
 {
-    const char* names[] = {"stepseal", "stepopen", "fixseal"};
-    const reference_program programs[] = {reference_program::stepseal, reference_program::stepopen,
-                                          reference_program::fixseal};
-    for (int which = 0; argc == 3 && which < 3; ++which) {
-        if (std::strcmp(argv[1], names[which]) == 0) {
+    for (const program_model& p : all_programs) {
+        if (argc == 3 && std::strcmp(argv[1], p.name) == 0) {
             std::ios::sync_with_stdio(false);
             std::cin.tie(nullptr); // no flush before every read: this is a batch tool
             const std::string key_block = reference_key_block(std::atoi(argv[2]));
             std::uint64_t n = 0;
             for (std::string line; std::getline(std::cin, line); ++n) {
-                std::cout << reference_line(programs[which], key_block, n, line);
+                std::cout << reference_line(p.program, key_block, n, line);
             }
             std::cout.flush();
             return std::cout ? 0 : 1;

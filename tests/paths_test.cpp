@@ -1,8 +1,10 @@
 // Every compiled path of the line loop runs each program's own main, in
 // process, on the same inputs; each output must be the independent
 // model's, byte for byte, and so the paths agree with one another.
-#include "linecore/frame.h"
+#include "in_process.h"
+#include "linecore/test_seams.h"
 #include "reference.h"
+#include "stand_in.h"
 
 #include <gtest/gtest.h>
 
@@ -14,35 +16,7 @@
 #include <sstream>
 #include <string>
 
-int stepseal_main(int argc, char** argv);
-int stepopen_main(int argc, char** argv);
-int fixseal_main(int argc, char** argv);
-
 namespace {
-
-std::string input;
-std::size_t input_offset = 0;
-std::size_t piece = 0;
-std::string output;
-
-ssize_t serve_in_pieces(void* buffer, std::size_t size)
-{
-    const std::size_t count = std::min({size, piece, input.size() - input_offset});
-    std::memcpy(buffer, input.data() + input_offset, count);
-    input_offset += count;
-    return static_cast<ssize_t>(count);
-}
-
-ssize_t collect(const void* buffer, std::size_t size)
-{
-    output.append(static_cast<const char*>(buffer), size);
-    return static_cast<ssize_t>(size);
-}
-
-int close_nothing()
-{
-    return 0;
-}
 
 // Where two outputs first differ, or npos.
 std::size_t first_difference(const std::string& a, const std::string& b)
@@ -102,16 +76,6 @@ std::string words_across_reads()
 
 TEST(LinePaths, EveryPathWritesWhatTheModelWrites)
 {
-    struct program {
-        const char* name;
-        int (*main)(int, char**);
-        reference_program model;
-    };
-    const program programs[] = {
-        {"stepseal", stepseal_main, reference_program::stepseal},
-        {"stepopen", stepopen_main, reference_program::stepopen},
-        {"fixseal", fixseal_main, reference_program::fixseal},
-    };
     struct case_t {
         const char* name;
         std::string bytes;
@@ -124,33 +88,25 @@ TEST(LinePaths, EveryPathWritesWhatTheModelWrites)
     // The first row takes the path a run takes by itself; it must be the
     // widest, and every path up to it must be there to force.
     const line_path widest = widest_path_by_kernel();
-    const line_path at_start = current_line_path();
     const std::optional<line_path> paths[] = {std::nullopt, line_path::baseline, line_path::avx2, line_path::avx512};
     for (const std::optional<line_path> forced : paths) {
         const line_path path = forced.value_or(widest);
-        if (forced && !use_line_path(*forced)) {
+        if (forced && !force_line_path(*forced)) {
             EXPECT_GT(static_cast<int>(path), static_cast<int>(widest))
                 << line_path_name(path) << " cannot be forced on a processor that has it";
             continue;
         }
-        for (const program& p : programs) {
+        for (const program_model& p : all_programs) {
             for (const case_t& c : inputs) {
                 // Reads of one byte, odd sizes, and all at once.
                 for (const std::size_t size : {std::size_t{1}, std::size_t{4099}, std::size_t{1} << 20}) {
-                    input = c.bytes;
-                    input_offset = 0;
-                    piece = size;
-                    output.clear();
-                    use_io(serve_in_pieces, collect, close_nothing);
-                    static char name[] = "paths";
-                    static char key[] = "-77";
-                    char* argv[] = {name, key, nullptr};
-                    EXPECT_EQ(p.main(2, argv), 0);
+                    serve(c.bytes, {size});
+                    EXPECT_EQ(run_main(p.program, "-77"), 0);
                     EXPECT_EQ(last_run_path(), path)
                         << (forced ? "forced " : "by itself, ") << p.name << " took " << line_path_name(last_run_path())
                         << ", not " << line_path_name(path);
-                    const std::string expected = reference_output(p.model, -77, c.bytes);
-                    const std::size_t at = first_difference(output, expected);
+                    const std::string expected = reference_output(p.program, -77, c.bytes);
+                    const std::size_t at = first_difference(stand_in.written, expected);
                     EXPECT_EQ(at, std::string::npos)
                         << line_path_name(path) << (forced ? "" : " by itself") << " " << p.name << " on " << c.name
                         << ", reads of " << size << ": first differs at byte " << at << " of " << expected.size();
@@ -158,7 +114,7 @@ TEST(LinePaths, EveryPathWritesWhatTheModelWrites)
             }
         }
     }
-    use_line_path(at_start);
+    stop_forcing_line_path();
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // glibc's default rand(): the additive feedback generator x[i] = x[i-3] +
@@ -58,6 +59,23 @@ inline unsigned char reference_combine(unsigned char p, unsigned char k)
 }
 
 enum class reference_program { stepseal, stepopen, fixseal };
+
+// The programs, each with its model.
+struct program_model {
+    const char* name;
+    reference_program program;
+};
+inline constexpr program_model all_programs[] = {
+    {"stepseal", reference_program::stepseal},
+    {"stepopen", reference_program::stepopen},
+    {"fixseal", reference_program::fixseal},
+};
+
+// The bytes of any string, blocks among them, as a std::string.
+inline std::string as_string(std::string_view bytes)
+{
+    return std::string(bytes);
+}
 
 // What a program writes for line number n, given the key block.
 inline std::string reference_line(reference_program program, const std::string& key_block, std::uint64_t n,

@@ -31,15 +31,18 @@ namespace {
 
 struct tool {
     const char* name;
-    const char* path;
+    std::string path;
     reference_program program;
 };
 
-const tool tools[] = {
-    {"stepseal", STEPSEAL_PATH, reference_program::stepseal},
-    {"stepopen", STEPOPEN_PATH, reference_program::stepopen},
-    {"fixseal", FIXSEAL_PATH, reference_program::fixseal},
-};
+// The programs as built in PROGRAM_DIR.
+const std::vector<tool> tools = [] {
+    std::vector<tool> built;
+    for (const program_model& p : all_programs) {
+        built.push_back({p.name, std::string(PROGRAM_DIR) + "/" + p.name, p.program});
+    }
+    return built;
+}();
 
 const std::string usage_message = "Usage error: Please put in key\n";
 
@@ -86,10 +89,45 @@ double seconds_since(const timespec& start)
     return static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
 }
 
-// Runs the program, under the command in LINECORE_TEST_WRAPPER (such as
-// "valgrind -q --error-exitcode=99") where that is set.
-[[noreturn]] void exec_tool(const char* path, const std::vector<std::string>& args)
+// Starts the program with in, out and err as its standard input, output
+// and error (err -1: the test's own), as the options ask, under the
+// command in LINECORE_TEST_WRAPPER (such as "valgrind -q
+// --error-exitcode=99") where that is set.
+pid_t start_program(const std::string& path, const run_options& options, int in, int out, int err)
 {
+    const pid_t child = fork();
+    if (child != 0) {
+        return child;
+    }
+    dup2(in, STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    if (err >= 0) {
+        dup2(err, STDERR_FILENO);
+    }
+    if (options.close_stdin) {
+        close(STDIN_FILENO);
+    }
+    if (options.close_stdout) {
+        close(STDOUT_FILENO);
+    }
+    const rlimit file_size{options.file_size_limit, options.file_size_limit};
+    setrlimit(RLIMIT_FSIZE, &file_size);
+    if (options.stderr_to_stdout) {
+        dup2(STDOUT_FILENO, STDERR_FILENO);
+    }
+    if (options.nonblocking_stdin) {
+        fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+    }
+    if (options.nonblocking_stdout) {
+        fcntl(STDOUT_FILENO, F_SETFL, fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
+    }
+    std::signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
+    for (const std::string& variable : options.environment) {
+        putenv(const_cast<char*>(variable.c_str())); // the child's own copy, kept until exec
+    }
+    if (options.before_exec) {
+        options.before_exec();
+    }
     std::vector<std::string> words;
     if (const char* wrapper = std::getenv("LINECORE_TEST_WRAPPER")) {
         std::istringstream split(wrapper);
@@ -97,8 +135,8 @@ double seconds_since(const timespec& start)
             words.push_back(word);
         }
     }
-    words.emplace_back(path);
-    words.insert(words.end(), args.begin(), args.end());
+    words.push_back(path);
+    words.insert(words.end(), options.args.begin(), options.args.end());
     std::vector<char*> argv;
     for (std::string& word : words) {
         argv.push_back(word.data());
@@ -125,7 +163,7 @@ void drain(int& fd, std::string& into, std::size_t most = 65536)
     }
 }
 
-run_result run(const char* path, const run_options& options)
+run_result run(const std::string& path, const run_options& options)
 {
     // A child that stops reading must not kill the test; children get the
     // disposition each case asks for.
@@ -140,39 +178,10 @@ run_result run(const char* path, const run_options& options)
         ADD_FAILURE() << "pipe: " << std::strerror(errno);
         return {};
     }
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(pipe_in ? in_pipe[0] : options.stdin_fd, STDIN_FILENO);
-        dup2(pipe_out ? out_pipe[1] : options.stdout_fd, STDOUT_FILENO);
-        dup2(err_pipe[1], STDERR_FILENO);
-        if (options.close_stdin) {
-            close(STDIN_FILENO);
-        }
-        if (options.close_stdout) {
-            close(STDOUT_FILENO);
-        }
-        const rlimit file_size{options.file_size_limit, options.file_size_limit};
-        setrlimit(RLIMIT_FSIZE, &file_size);
-        if (options.stderr_to_stdout) {
-            dup2(STDOUT_FILENO, STDERR_FILENO);
-        }
-        if (options.nonblocking_stdin) {
-            fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
-        }
-        if (options.nonblocking_stdout) {
-            fcntl(STDOUT_FILENO, F_SETFL, fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
-        }
-        std::signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
-        for (const std::string& variable : options.environment) {
-            putenv(const_cast<char*>(variable.c_str())); // the child's own copy, kept until exec
-        }
-        if (options.before_exec) {
-            options.before_exec();
-        }
-        exec_tool(path, options.args);
-    }
+    timespec start_time{};
+    clock_gettime(CLOCK_MONOTONIC, &start_time);
+    const pid_t child = start_program(path, options, pipe_in ? in_pipe[0] : options.stdin_fd,
+                                      pipe_out ? out_pipe[1] : options.stdout_fd, err_pipe[1]);
     close(in_pipe[0]);
     close(out_pipe[1]);
     close(err_pipe[1]);
@@ -238,7 +247,7 @@ run_result run(const char* path, const run_options& options)
     int status = 0;
     rusage usage{};
     wait4(child, &status, 0, &usage);
-    result.wall_seconds = seconds_since(start);
+    result.wall_seconds = seconds_since(start_time);
     result.max_rss_kib = usage.ru_maxrss;
     result.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -474,7 +483,7 @@ enum class connection { pipes, terminal, socket_input, file_output };
 
 struct live_case {
     std::string name;
-    const char* path;
+    std::string path;
     std::vector<std::string> args;
     std::function<std::string(const std::string&)> model;
     connection how;
@@ -521,12 +530,9 @@ void expect_each_line_at_once(const live_case& c)
             child_out = out_pipe[1];
         }
     }
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(child_in, STDIN_FILENO);
-        dup2(child_out, STDOUT_FILENO);
-        exec_tool(c.path, c.args);
-    }
+    run_options options;
+    options.args = c.args;
+    const pid_t child = start_program(c.path, options, child_in, child_out, -1);
     close(child_in);
     if (child_out != child_in) {
         close(child_out);
@@ -593,7 +599,7 @@ TEST(Live, EachLineArrivesWhileInputStaysOpen)
     // The README's example of the two stepping programs in one pipe.
     cases.push_back({"stepseal | stepopen",
                      "/bin/sh",
-                     {"-c", "\"$0\" 99 | \"$1\" 99", STEPSEAL_PATH, STEPOPEN_PATH},
+                     {"-c", "\"$0\" 99 | \"$1\" 99", tools[0].path, tools[1].path},
                      [](const std::string& input) {
                          return reference_output(reference_program::stepopen, 99,
                                                  reference_output(reference_program::stepseal, 99, input));
@@ -766,8 +772,8 @@ TEST(Pipes, SlowPeersLoseNothingBlockingOrNot)
     };
     // The CPU time of starting and ending a run, which a sanitizer's
     // runtime makes a good part of a short one, is not busy waiting.
-    double start_up_seconds[std::size(tools)] = {};
-    for (std::size_t k = 0; k < std::size(tools); ++k) {
+    std::vector<double> start_up_seconds(tools.size());
+    for (std::size_t k = 0; k < tools.size(); ++k) {
         start_up_seconds[k] = run(tools[k], {"-5"}, "").cpu_seconds;
     }
     for (const case_t& c : cases) {
@@ -779,7 +785,7 @@ TEST(Pipes, SlowPeersLoseNothingBlockingOrNot)
         options.slow_reader = c.slow_reader;
         options.nonblocking_stdin = c.nonblocking_stdin;
         options.nonblocking_stdout = c.nonblocking_stdout;
-        for (std::size_t k = 0; k < std::size(tools); ++k) {
+        for (std::size_t k = 0; k < tools.size(); ++k) {
             const tool& t = tools[k];
             SCOPED_TRACE(c.name);
             const run_result result = expect_model_output(t, options, -5);
@@ -936,7 +942,7 @@ TEST(AsRoot, SameInodeNumberOnAnotherFileSystemIsAnotherFile)
     rmdir(second.c_str());
     rmdir(first.c_str());
     rmdir(top);
-    for (std::size_t k = 0; k < std::size(tools); ++k) {
+    for (std::size_t k = 0; k < tools.size(); ++k) {
         if (results[k].exit_status == 125) {
             GTEST_SKIP() << results[k].err;
         }

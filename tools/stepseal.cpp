@@ -4,16 +4,15 @@
 #include "linecore/transform.h"
 
 #include <cstdint>
-#include <string>
 
 int main(int argc, char** argv)
 {
     set_program_name(argv[0]);
     const std::int32_t key = read_key(argc, argv);
-    std::string key_block;
-    std::string counter_block;
-    std::string output_block;
-    return for_each_line([&](std::string& line, std::uint64_t line_index) {
+    block_string key_block;
+    block_string counter_block;
+    block_string output_block;
+    return for_each_line([&](block_string& line, std::uint64_t line_index) {
         pad_line(line);
         if (line_index == 0) {
             key_block = make_key_block(key);
