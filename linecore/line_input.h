@@ -119,7 +119,8 @@ LINECORE_INLINE void copy_padded_block(char* __restrict to, const char* __restri
 
 // The slow path of read_line, for a line whose newline the buffer does
 // not hold: it keeps the line's first block, skips the rest, and refills
-// until the newline or the end of input.
+// until the newline or the end of input. Out of line: see the clones in
+// linecore/line_paths.h.
 [[gnu::noinline]] read_status read_line_across_refills(line_input& input, block_string& line);
 
 // Reads the next line of standard input into line, without its newline,

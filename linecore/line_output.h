@@ -20,8 +20,9 @@ struct text_output {
 // program's step hands it on.
 extern text_output standard_output;
 
-// Writes out what the buffer holds.
-void flush_output();
+// Writes out what the buffer holds. Out of line: see the clones in
+// linecore/line_paths.h.
+[[gnu::noinline]] void flush_output();
 // Closes standard output. Some file systems report a failed write only
 // when the file is closed, so a failure here is a write error too.
 void close_output();

@@ -49,26 +49,28 @@ void note_path_run(line_path path);
 template <typename Step> LINECORE_INLINE read_status run_lines(Step& step, line_input& input)
 {
     block_string line(block_size, pad_char);
-    line_input reader = input;
     // A 64-bit count cannot wrap on any input that can be fed in.
     for (std::uint64_t line_index = 0;; ++line_index) {
-        const read_status status = read_line(reader, line);
+        const read_status status = read_line(input, line);
         if (status != read_status::line) [[unlikely]] {
-            input = reader;
             return status;
         }
         step(line, line_index);
     }
 }
 
-// One clone of the loop per path. Flatten compiles everything the loop
+// One clone of the loop per path. Flatten compiles all that the loop
 // calls into each clone, vectorised for its instruction set: the step and
 // the core's per-line calls, which are inline in the headers, and, where
-// link-time optimisation lets it see into the library (the release build),
-// the slow path of the reader, the refill, the flush and the key block.
-// Only the calls through pointers and into the C library stay calls.
-// The baseline clone is kept out of line, so that its name, like the wide
-// ones', shows in a trace of a run.
+// link-time optimisation sees into the library (the release build), the
+// library's functions too, the key block among them. Two stay out of line,
+// as they run once a refill or once a buffer, not once a line: the
+// reader's slow path, which refills, and the flush. Compiled into the loop
+// they cost it registers: the flush made it keep a frame pointer, and with
+// the slow path the reader's state went to registers that the AVX-512
+// clone spilled to mask registers, a seventh more time per line.
+// The baseline clone is kept out of line too, so that its name, like the
+// wide ones', shows in a trace of a run.
 template <typename Step> [[gnu::flatten, gnu::noinline]] read_status run_lines_baseline(Step& step, line_input& input)
 {
     note_path_run(line_path::baseline);
