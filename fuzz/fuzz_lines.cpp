@@ -5,7 +5,6 @@
 // bytes.
 #include "linecore/line_input.h"
 #include "linecore/test_seams.h"
-#include "tests/in_process.h"
 #include "tests/reference.h"
 #include "tests/stand_in.h"
 

@@ -1,7 +1,6 @@
 // Every compiled path of the line loop runs each program's own main, in
 // process, on the same inputs; each output must be the independent
 // model's, byte for byte, and so the paths agree with one another.
-#include "in_process.h"
 #include "linecore/test_seams.h"
 #include "reference.h"
 #include "stand_in.h"

@@ -1,11 +1,12 @@
 // Stand-in descriptor calls, for running the frame or a program's main in
 // process: standard input answers from a script, standard output is
-// recorded, and fstat tells of pipes, or of a regular file for input where
-// a test asks. The frame tests, the paths test and the fuzzers use them.
+// recorded, and fstat tells of pipes, or of what a test asks for input.
+// The frame tests, the paths test and the fuzzers run on them.
 #ifndef TESTS_STAND_IN_H
 #define TESTS_STAND_IN_H
 
 #include "linecore/test_seams.h"
+#include "reference.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,34 +17,31 @@
 #include <unistd.h>
 #include <vector>
 
-// One answer of the stand-in read: bytes, given out over as many reads as
-// the caller's sizes and the pieces take; or, with no bytes, a failure
-// with the error, or the end of input (0) where there is none.
+// One answer of the read: its bytes, over as many reads as the sizes asked
+// and the pieces allow; or, without bytes, a failure with the error, or
+// the end of input (0) where there is none. After the last answer, reads
+// give the end of input.
 struct read_answer {
     std::string bytes;
     int error = 0;
 };
 
 struct stand_in_descriptors {
-    // After the last answer, every read gives the end of input.
     std::vector<read_answer> answers;
-    // The most each read gives, in turn and round again; none: no limit.
-    std::vector<std::size_t> pieces;
+    std::vector<std::size_t> pieces; // the most each read gives, in turn and round again
     mode_t input_type = S_IFIFO;
-    // Each write call in turn: a positive number takes at most that many
-    // bytes, 0 takes none and returns 0, a negative one fails with that
-    // errno. After the schedule, a write takes everything.
+    // Each write in turn takes at most this many bytes, or fails with the
+    // negated errno; after the schedule, all.
     std::vector<int> write_schedule;
     int close_error = 0;
 
-    // What the calls did.
-    std::size_t answer = 0;
-    std::size_t given = 0; // of the answer's bytes
+    std::size_t answer = 0; // the next answer to give from
+    std::size_t given = 0;  // of its bytes
     std::size_t reads = 0;
-    std::size_t write_calls = 0;
-    std::string written;
-    std::vector<std::size_t> write_sizes;     // what each write took
+    std::size_t writes = 0;
     std::vector<std::size_t> written_at_read; // what was written when each read came
+    std::string written;
+    std::vector<std::size_t> write_sizes; // what each write took
 };
 inline stand_in_descriptors stand_in;
 
@@ -75,8 +73,8 @@ inline ssize_t stand_in_read(int /*descriptor*/, void* buffer, std::size_t size)
 inline ssize_t stand_in_write(int /*descriptor*/, const void* buffer, std::size_t size)
 {
     stand_in_descriptors& s = stand_in;
-    const int answer = s.write_calls < s.write_schedule.size() ? s.write_schedule[s.write_calls] : INT_MAX;
-    ++s.write_calls;
+    const int answer = s.writes < s.write_schedule.size() ? s.write_schedule[s.writes] : INT_MAX;
+    ++s.writes;
     if (answer < 0) {
         errno = -answer;
         return -1;
@@ -93,7 +91,7 @@ inline int stand_in_close(int /*descriptor*/)
     return stand_in.close_error != 0 ? -1 : 0;
 }
 
-// Input and output are files of their own, so never one file.
+// Input and output are never one file.
 inline int stand_in_fstat(int descriptor, struct stat* status)
 {
     *status = {};
@@ -108,7 +106,7 @@ inline off_t stand_in_lseek(int /*descriptor*/, off_t /*offset*/, int /*whence*/
     return -1;
 }
 
-// The answers and pieces for the next runs; all else starts afresh.
+// The answers and pieces for what follows; all else starts afresh.
 inline void serve(std::vector<read_answer> answers, std::vector<std::size_t> pieces = {})
 {
     stand_in = {};
@@ -120,6 +118,29 @@ inline void serve(std::vector<read_answer> answers, std::vector<std::size_t> pie
 inline void serve(const std::string& input, std::vector<std::size_t> pieces = {})
 {
     serve(std::vector<read_answer>{{input}}, std::move(pieces));
+}
+
+// Each program's main, built renamed for in-process runs.
+int stepseal_main(int argc, char** argv);
+int stepopen_main(int argc, char** argv);
+int fixseal_main(int argc, char** argv);
+
+// The program's main with the key as its one argument; its status.
+inline int run_main(reference_program program, const std::string& key)
+{
+    // The frame keeps argv[0] for its messages: it must outlive the run.
+    static char name[] = "in_process";
+    std::string argument = key;
+    char* argv[] = {name, argument.data(), nullptr};
+    switch (program) {
+    case reference_program::stepseal:
+        return stepseal_main(2, argv);
+    case reference_program::stepopen:
+        return stepopen_main(2, argv);
+    case reference_program::fixseal:
+        return fixseal_main(2, argv);
+    }
+    return -1;
 }
 
 #endif
