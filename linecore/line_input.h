@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
@@ -139,6 +140,7 @@ LINECORE_INLINE read_status read_line(line_input& input, block_string& line)
     if (line.size() != block_size) { // a step may change its line
         line.resize(block_size);
     }
+    assert(input.begin + block_size <= sizeof input_buffer);
     copy_padded_block(line.data(), input_buffer + input.begin, newline - input.begin);
     input.begin = newline + 1;
     return read_status::line;
