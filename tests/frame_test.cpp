@@ -77,6 +77,9 @@ TEST(ReadLine, SplitsLikeGetlineHoweverTheBytesArrive)
         for (const std::size_t piece : {1U, 3U, 127U, 129U, 1U << 20}) {
             serve(input, {piece});
             EXPECT_EQ(read_all_lines(), getline_lines(input)) << "piece " << piece << " input size " << input.size();
+            // Each read took a piece, and one more found the end.
+            const std::size_t most = std::min<std::size_t>(piece, input_capacity);
+            EXPECT_EQ(stand_in.reads, (input.size() + most - 1) / most + 1) << "piece " << piece;
         }
     }
 }
@@ -165,13 +168,14 @@ TEST(ForEachLine, CountsLinesFromZeroOnAlignedBlocks)
     for (int n = 3; n < 300; ++n) {
         input += "\nline";
     }
-    serve(input, {2});
+    serve(input, {3, 4096}); // lines across reads, and lines whole in one
     std::vector<std::uint64_t> indexes;
     std::vector<std::string> lines;
     EXPECT_EQ(for_each_line([&](block_string& line, std::uint64_t line_index) {
                   lines.push_back(as_string(line));
                   indexes.push_back(line_index);
                   ASSERT_EQ(reinterpret_cast<std::uintptr_t>(line.data()) % block_size, 0U);
+                  line.assign("a step may change its line");
               }),
               0);
     ASSERT_EQ(lines.size(), 300U);
@@ -212,6 +216,7 @@ TEST(ForEachLine, ReadErrorComesAfterEveryLineBeforeIt)
         {"linecore", "linecore"},
         {"/usr/bin/stepseal", "stepseal"},
         {"bin/stepopen/", "stepopen"}, // as exec -a may give
+        {"", "stepopen"},              // names nothing: the name stays
     };
     for (const auto& [argv0, name] : names) {
         serve({{"first\nsecond\npar"}, {"tial"}, {"", EIO}, {""}});
