@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -56,12 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     input = provider.ConsumeRemainingBytesAsString();
 
     // getline over the same bytes is the reference for the reader.
-    std::vector<std::string> expected;
-    std::istringstream stream(input);
-    for (std::string line; std::getline(stream, line);) {
-        line.resize(std::max(line.size(), block_size), pad_char);
-        expected.push_back(line.substr(0, block_size));
-    }
+    const std::vector<std::string> expected = reference_lines(input);
     serve(input, pieces);
     line_input reader = start_input();
     block_string line;

@@ -24,6 +24,8 @@
 inline constexpr std::size_t input_capacity = std::size_t{128} * 1024;
 // At namespace scope: more than a stack should be asked for, and in zeroed
 // storage, so that what a block read beyond the data reads is defined.
+// Block-aligned, so that each chunk the newline scan reads lies in one
+// cache line.
 alignas(block_size) extern char input_buffer[input_capacity + block_size];
 
 // Newlines are found a chunk at a time, as a mask with one bit a byte. A

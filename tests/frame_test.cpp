@@ -12,7 +12,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,26 +28,9 @@ std::vector<std::string> read_all_lines()
     return lines;
 }
 
-std::string padded(const std::string& text)
-{
-    return text.substr(0, block_size) + std::string(block_size - std::min(text.size(), block_size), pad_char);
-}
-
-// What the reader must give: the lines getline gives, brought to block
-// length.
-std::vector<std::string> getline_lines(const std::string& input)
-{
-    std::istringstream stream(input);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(padded(line));
-    }
-    return lines;
-}
-
 std::string padded_text_line(const std::string& text)
 {
-    return padded(text) + "\n";
+    return reference_padded(text) + "\n";
 }
 
 TEST(ReadLine, SplitsLikeGetlineHoweverTheBytesArrive)
@@ -76,7 +58,7 @@ TEST(ReadLine, SplitsLikeGetlineHoweverTheBytesArrive)
     for (const std::string& input : inputs) {
         for (const std::size_t piece : {1U, 3U, 127U, 129U, 1U << 20}) {
             serve(input, {piece});
-            EXPECT_EQ(read_all_lines(), getline_lines(input)) << "piece " << piece << " input size " << input.size();
+            EXPECT_EQ(read_all_lines(), reference_lines(input)) << "piece " << piece << " input size " << input.size();
             // Each read took a piece, and one more found the end.
             const std::size_t most = std::min<std::size_t>(piece, input_capacity);
             EXPECT_EQ(stand_in.reads, (input.size() + most - 1) / most + 1) << "piece " << piece;
@@ -92,7 +74,7 @@ void write_line(const block_string& line, std::uint64_t /*line_index*/)
 TEST(ReadLine, RetriesInterruptedReads)
 {
     serve({{"", EINTR}, {"one\n"}, {"", EINTR}, {"", EINTR}, {"two\n"}});
-    EXPECT_EQ(read_all_lines(), (std::vector<std::string>{padded("one"), padded("two")}));
+    EXPECT_EQ(read_all_lines(), (std::vector<std::string>{reference_padded("one"), reference_padded("two")}));
 }
 
 TEST(ReadLine, InputThatEndedOrFailedStaysSo)
@@ -120,7 +102,7 @@ TEST(ReadLine, InputThatEndedOrFailedStaysSo)
             lines.push_back(as_string(line));
         }
         std::vector<std::string> expected;
-        std::transform(c.lines.begin(), c.lines.end(), std::back_inserter(expected), padded);
+        std::transform(c.lines.begin(), c.lines.end(), std::back_inserter(expected), reference_padded);
         EXPECT_EQ(lines, expected);
         EXPECT_EQ(status, c.last);
         EXPECT_EQ(read_line(input, line), c.last);
@@ -158,7 +140,7 @@ TEST(ReadLine, KeepsOnlyTheFirstBlockOfAGigabyteLine)
     EXPECT_EQ(line, block_string(block_size, 'x'));
     EXPECT_LE(line.capacity(), 2 * block_size);
     ASSERT_EQ(read_line(input, line), read_status::line);
-    EXPECT_EQ(as_string(line), padded("end"));
+    EXPECT_EQ(as_string(line), reference_padded("end"));
     EXPECT_EQ(read_line(input, line), read_status::end);
 }
 
@@ -180,7 +162,8 @@ TEST(ForEachLine, CountsLinesFromZeroOnAlignedBlocks)
               0);
     ASSERT_EQ(lines.size(), 300U);
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 4),
-              (std::vector<std::string>{padded("a"), padded(""), padded("c"), padded("line")}));
+              (std::vector<std::string>{reference_padded("a"), reference_padded(""), reference_padded("c"),
+                                        reference_padded("line")}));
     for (std::uint64_t n = 0; n < 300; ++n) {
         ASSERT_EQ(indexes[n], n);
     }

@@ -71,6 +71,24 @@ inline constexpr program_model all_programs[] = {
     {"fixseal", reference_program::fixseal},
 };
 
+// A line as the reader hands it on: its first 128 bytes, a shorter line
+// extended with '0'.
+inline std::string reference_padded(const std::string& line)
+{
+    return line.substr(0, 128) + std::string(128 - std::min<std::size_t>(line.size(), 128), '0');
+}
+
+// The lines of the input by std::getline, each as the reader hands it on.
+inline std::vector<std::string> reference_lines(const std::string& input)
+{
+    std::istringstream stream(input);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(reference_padded(line));
+    }
+    return lines;
+}
+
 // The bytes of any string, blocks among them, as a std::string.
 inline std::string as_string(std::string_view bytes)
 {
